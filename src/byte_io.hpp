@@ -1,0 +1,92 @@
+// Byte sources and sinks: the scanner reads from a byte_source, the CSV writer gathers its
+// output in an output_buffer that drains into a byte_sink. The program plugs in file
+// descriptors; tests, benchmarks and fuzz targets plug in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace orbitcsv {
+
+class byte_source {
+public:
+    // Stores up to `capacity` bytes at `into`, as read(2) does: returns the count stored,
+    // 0 at the end of the input, or -1 when reading failed.
+    virtual std::ptrdiff_t read_some(char* into, std::size_t capacity) = 0;
+
+protected:
+    ~byte_source() = default;
+};
+
+class fd_source final : public byte_source {
+public:
+    explicit fd_source(int fd) : fd_(fd) {}
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override;
+
+private:
+    int fd_;
+};
+
+// Serves a block of memory at most `chunk` bytes per call, so that a test can make every
+// read end at an awkward place.
+class memory_source final : public byte_source {
+public:
+    explicit memory_source(std::string_view bytes, std::size_t chunk = SIZE_MAX)
+        : rest_(bytes), chunk_(chunk == 0 ? 1 : chunk) {}
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override;
+
+private:
+    std::string_view rest_;
+    std::size_t chunk_;
+};
+
+class byte_sink {
+public:
+    // Writes all of `bytes`; false when that failed.
+    virtual bool write_all(std::string_view bytes) = 0;
+
+protected:
+    ~byte_sink() = default;
+};
+
+class fd_sink final : public byte_sink {
+public:
+    explicit fd_sink(int fd) : fd_(fd) {}
+    bool write_all(std::string_view bytes) override;
+
+private:
+    int fd_;
+};
+
+// Gathers output in caller-owned storage and hands it to the sink in large writes. After the
+// first failed write it drops everything and reports failure from then on.
+class output_buffer {
+public:
+    output_buffer(byte_sink& sink, std::span<char> storage)
+        : sink_(sink), begin_(storage.data()), next_(begin_), end_(begin_ + storage.size()) {}
+    output_buffer(const output_buffer&) = delete;
+    output_buffer& operator=(const output_buffer&) = delete;
+
+    // Room for `bytes` more bytes, draining the buffer first when they would not fit.
+    // `bytes` must not exceed the capacity. Fill the room, then commit() its new end.
+    char* reserve(std::size_t bytes) {
+        if (static_cast<std::size_t>(end_ - next_) < bytes) flush();
+        return next_;
+    }
+    void commit(char* new_end) { next_ = new_end; }
+
+    // Hands over everything gathered; false if this or any earlier write failed.
+    bool flush();
+    bool failed() const { return failed_; }
+
+private:
+    byte_sink& sink_;
+    char* begin_;
+    char* next_;
+    char* end_;
+    bool failed_ = false;
+};
+
+}  // namespace orbitcsv

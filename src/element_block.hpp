@@ -1,0 +1,97 @@
+// The element-block scanner: reads the input as lines of at most 131 bytes, finds each
+// epoch line, picks the designation line above it and captures the five element lines
+// below it.
+#pragma once
+
+#include "byte_io.hpp"
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace orbitcsv {
+
+// A line holds at most LINE_CAPACITY - 1 bytes; a longer physical line is delivered in pieces
+// of that size, each counted as a line of its own.
+inline constexpr std::size_t LINE_CAPACITY = 132;
+inline constexpr std::size_t LINE_PIECE_BYTES = LINE_CAPACITY - 1;
+inline constexpr std::size_t WINDOW_SLOTS = 4;
+inline constexpr std::size_t BLOCK_ROWS = 7;
+inline constexpr std::size_t DEFAULT_READ_BUFFER_BYTES = 256 * 1024;
+
+inline constexpr std::string_view EPOCH_PREFIX = "Epoch ";
+inline constexpr std::string_view ID_PREFIX = "Id";
+
+// One line. Its bytes stay in the scanner's read buffer while that is possible, and move into
+// `own` just before the read buffer is refilled, so that a line is copied only when it has to
+// outlive the bytes it came from.
+struct line_slot {
+    line_slot() = default;
+    line_slot(const line_slot&) = delete;
+    line_slot& operator=(const line_slot&) = delete;
+
+    std::string_view text() const { return {data, length}; }
+
+    const char* data = own;
+    std::size_t length = 0;
+    char own[LINE_CAPACITY];
+};
+
+// The designation line, the epoch line and the five lines after it, in that order.
+struct element_block {
+    std::string_view row(std::size_t index) const { return rows[index].text(); }
+
+    line_slot rows[BLOCK_ROWS];
+};
+
+// The latest lines of the current search for an epoch line, newest in `current`.
+struct search_window {
+    line_slot slots[WINDOW_SLOTS];
+    std::size_t current = 0;
+    std::size_t earlier_lines = 0;  // lines of this search before the current one, at most 2
+};
+
+// The text of a line piece as the rest of the program sees it: it ends at the first zero byte,
+// and control bytes 0x00 to 0x1F at its end (the newline, a CR before it) are stripped.
+std::size_t line_text_length(const char* piece, std::size_t length);
+
+// "Epoch " at the start, and "TT", "=" and "JDT" anywhere; case-sensitive.
+bool is_epoch_line(std::string_view line);
+
+class element_scanner {
+public:
+    // `buffer` is the read buffer, any size from one byte up; the scanner gives the same lines
+    // and blocks whatever its size.
+    element_scanner(byte_source& source, std::span<char> buffer)
+        : source_(source), buffer_(buffer) {}
+    element_scanner(const element_scanner&) = delete;
+    element_scanner& operator=(const element_scanner&) = delete;
+
+    // The next line, as line_text_length leaves it; false at the end of the input.
+    bool next_input_line(line_slot& line);
+
+    // Captures the next whole block; false when the input ends first (a block cut short by
+    // the end of the input gives nothing). The rows stay valid until the next call.
+    bool find_element_block(element_block& block);
+
+    // True when the input ended because reading failed rather than at its end.
+    bool read_failed() const { return read_failed_; }
+
+private:
+    bool next_piece(line_slot& line);
+    bool assemble_piece(line_slot& line);
+    bool refill();
+    void keep_lines_alive();
+    bool holds(const char* byte) const;
+
+    byte_source& source_;
+    std::span<char> buffer_;
+    const char* next_ = nullptr;
+    const char* end_ = nullptr;
+    bool input_ended_ = false;
+    bool read_failed_ = false;
+    search_window window_;
+    element_block* capture_ = nullptr;  // the block whose rows are being read, if any
+};
+
+}  // namespace orbitcsv

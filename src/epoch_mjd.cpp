@@ -1,0 +1,243 @@
+// The epoch column: the Julian date after "JDT", less MJD_OFFSET, in the %g style of the
+// table format (six digits rounded half-up, three-digit exponents).
+#include "orbit_record.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace orbitcsv {
+
+namespace {
+
+constexpr std::size_t SIGNIFICANT_DIGITS = 6;
+constexpr int EXPANSION_PRECISION = 16;  // digits after the point: 17 significant digits
+
+// No double lies beyond 10^±400, and a line has at most 131 digits, so an exponent this large
+// already decides overflow or underflow; reading stops growing it here.
+constexpr long EXPONENT_LIMIT = 100000;
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_exponent_marker(char c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
+
+// A number as atof reads it: a sign, digits with at most one point (at least one digit in
+// all), then an exponent that counts only when a digit follows its marker and sign.
+struct decimal_prefix {
+    bool negative = false;
+    std::string_view integer_digits;
+    std::string_view fraction_digits;
+    bool has_exponent = false;
+    long exponent = 0;
+
+    bool empty() const { return integer_digits.empty() && fraction_digits.empty(); }
+};
+
+std::string_view take_digits(std::string_view& text) {
+    std::size_t count = 0;
+    while (count < text.size() && is_digit(text[count])) ++count;
+    const std::string_view digits = text.substr(0, count);
+    text.remove_prefix(count);
+    return digits;
+}
+
+// The number at the start of `text`; an empty result when the text does not begin with one.
+decimal_prefix read_decimal_prefix(std::string_view text) {
+    decimal_prefix number;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        number.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    number.integer_digits = take_digits(text);
+    if (!text.empty() && text.front() == '.') {
+        text.remove_prefix(1);
+        number.fraction_digits = take_digits(text);
+    }
+    if (number.empty() || text.empty() || !is_exponent_marker(text.front())) return number;
+
+    std::size_t at = 1;
+    bool negative_exponent = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative_exponent = text[at++] == '-';
+    if (at == text.size() || !is_digit(text[at])) return number;
+    long exponent = 0;
+    for (; at < text.size() && is_digit(text[at]); ++at) {
+        exponent = std::min(exponent * 10 + (text[at] - '0'), EXPONENT_LIMIT);
+    }
+    number.has_exponent = true;
+    number.exponent = negative_exponent ? -exponent : exponent;
+    return number;
+}
+
+// A decimal value as sign, significant digits and the power of ten of the first digit.
+struct decimal_digits {
+    bool negative = false;
+    char digits[24]{};
+    std::size_t count = 0;
+    int exponent = 0;
+};
+
+// Writes the value as %g does with six significant digits, rounding half-up on the digits given.
+std::size_t write_g(const decimal_digits& value, char* out) {
+    char kept[SIGNIFICANT_DIGITS];
+    for (std::size_t i = 0; i < SIGNIFICANT_DIGITS; ++i) kept[i] = i < value.count ? value.digits[i] : '0';
+    int exponent = value.exponent;
+    if (value.count > SIGNIFICANT_DIGITS && value.digits[SIGNIFICANT_DIGITS] >= '5') {
+        std::size_t i = SIGNIFICANT_DIGITS;
+        while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
+        if (i > 0) {
+            ++kept[i - 1];
+        } else {
+            kept[0] = '1';
+            ++exponent;
+        }
+    }
+    std::size_t used = SIGNIFICANT_DIGITS;
+    while (used > 1 && kept[used - 1] == '0') --used;
+
+    char* p = out;
+    if (value.negative) *p++ = '-';
+    if (kept[0] == '0') {
+        *p++ = '0';
+    } else if (exponent < -4 || exponent >= static_cast<int>(SIGNIFICANT_DIGITS)) {
+        *p++ = kept[0];
+        if (used > 1) {
+            *p++ = '.';
+            for (std::size_t i = 1; i < used; ++i) *p++ = kept[i];
+        }
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
+        *p++ = static_cast<char>('0' + magnitude / 100);
+        *p++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *p++ = static_cast<char>('0' + magnitude % 10);
+    } else if (exponent >= 0) {
+        const std::size_t integer_digits = static_cast<std::size_t>(exponent) + 1;
+        for (std::size_t i = 0; i < integer_digits; ++i) *p++ = i < used ? kept[i] : '0';
+        if (used > integer_digits) {
+            *p++ = '.';
+            for (std::size_t i = integer_digits; i < used; ++i) *p++ = kept[i];
+        }
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = -1; i > exponent; --i) *p++ = '0';
+        for (std::size_t i = 0; i < used; ++i) *p++ = kept[i];
+    }
+    return static_cast<std::size_t>(p - out);
+}
+
+constexpr std::int64_t POWERS_OF_5[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625};
+constexpr std::int64_t POWERS_OF_10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+constexpr std::size_t EXACT_FRACTION_DIGITS = std::size(POWERS_OF_5) - 1;
+constexpr int EXACT_SIGNIFICANT_DIGITS = 15;  // below 2^53, and room to scale by ten
+constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
+static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
+
+// The usual epoch ("JDT 2451546.5") needs no floating point: when the Julian date is a binary
+// fraction, and so is its difference from MJD_OFFSET, the double subtraction is exact, and the
+// digits of the difference come straight from integers. False when that does not hold.
+bool exact_mjd_digits(const decimal_prefix& jd, decimal_digits& mjd) {
+    const std::size_t fraction_digits = jd.fraction_digits.size();
+    if (jd.has_exponent || fraction_digits > EXACT_FRACTION_DIGITS) return false;
+    std::int64_t scaled_jd = 0;
+    int significant = 0;
+    for (const std::string_view part : {jd.integer_digits, jd.fraction_digits}) {
+        for (const char c : part) {
+            if (significant > 0 || c != '0') ++significant;
+            if (significant > EXACT_SIGNIFICANT_DIGITS) return false;
+            scaled_jd = scaled_jd * 10 + (c - '0');
+        }
+    }
+    if (scaled_jd % POWERS_OF_5[fraction_digits] != 0) return false;
+
+    // Both numbers in units of 10^-scale; the offset needs one decimal.
+    const std::size_t scale = fraction_digits > 0 ? fraction_digits : 1;
+    scaled_jd *= POWERS_OF_10[scale - fraction_digits];
+    if (jd.negative) scaled_jd = -scaled_jd;
+    const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * POWERS_OF_10[scale - 1];
+    if (scaled_mjd % POWERS_OF_5[scale] != 0) return false;
+
+    mjd.negative = scaled_mjd < 0;
+    const std::uint64_t magnitude =
+        mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
+    const auto written = std::to_chars(mjd.digits, mjd.digits + sizeof mjd.digits, magnitude);
+    mjd.count = static_cast<std::size_t>(written.ptr - mjd.digits);
+    mjd.exponent = static_cast<int>(mjd.count) - 1 - static_cast<int>(scale);
+    return true;
+}
+
+// The double nearest to the number, as atof gives it: infinity past the largest double, zero
+// below the smallest.
+double parse_julian_date(const decimal_prefix& jd) {
+    if (jd.empty()) return 0.0;
+    // from_chars takes neither "+" nor a D exponent, so the number is restated in its terms.
+    // A line holds at most LINE_PIECE_BYTES digits; sign, point, marker and exponent add ten.
+    char text[LINE_CAPACITY + 16];
+    char* p = text;
+    if (jd.negative) *p++ = '-';
+    p = std::copy(jd.integer_digits.begin(), jd.integer_digits.end(), p);
+    *p++ = '.';
+    p = std::copy(jd.fraction_digits.begin(), jd.fraction_digits.end(), p);
+    *p++ = 'e';
+    p = std::to_chars(p, text + sizeof text, jd.exponent).ptr;
+
+    double value = 0.0;
+    if (std::from_chars(text, p, value).ec == std::errc::result_out_of_range) {
+        // Out of range either way: the power of ten of the first significant digit says which.
+        const std::size_t integer_count = jd.integer_digits.size();
+        std::size_t first = 0;
+        while (first < integer_count && jd.integer_digits[first] == '0') ++first;
+        if (first == integer_count) first += jd.fraction_digits.find_first_not_of('0');
+        const long leading_power = static_cast<long>(integer_count) - 1 - static_cast<long>(first) + jd.exponent;
+        value = leading_power > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        if (jd.negative) value = -value;
+    }
+    return value;
+}
+
+// The 17-digit decimal expansion of a finite double, rounded to nearest.
+void expand_double(double value, decimal_digits& out) {
+    char text[32];
+    const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                                    EXPANSION_PRECISION).ptr;
+    const char* p = text;
+    out.negative = *p == '-';
+    if (out.negative) ++p;
+    out.count = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.') out.digits[out.count++] = *p;
+    }
+    ++p;  // past the 'e'
+    std::from_chars(*p == '+' ? p + 1 : p, end, out.exponent);
+}
+
+constexpr std::string_view INFINITY_TEXT = "inf";
+
+}  // namespace
+
+std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
+    epoch_line = epoch_line.substr(0, LINE_PIECE_BYTES);  // a line, whatever the caller passed
+    decimal_prefix jd;
+    const std::size_t mark = epoch_line.find(JDT_MARK);
+    if (mark != std::string_view::npos) {
+        std::string_view rest = epoch_line.substr(mark + JDT_MARK.size());
+        while (!rest.empty() && is_whitespace(rest.front())) rest.remove_prefix(1);
+        jd = read_decimal_prefix(rest);
+    }
+
+    decimal_digits mjd;
+    if (!exact_mjd_digits(jd, mjd)) {
+        const double value = parse_julian_date(jd) - MJD_OFFSET;
+        if (std::isinf(value)) {
+            char* p = out;
+            if (value < 0) *p++ = '-';
+            p = std::copy(INFINITY_TEXT.begin(), INFINITY_TEXT.end(), p);
+            return static_cast<std::size_t>(p - out);
+        }
+        expand_double(value, mjd);
+    }
+    return write_g(mjd, out);
+}
+
+}  // namespace orbitcsv
