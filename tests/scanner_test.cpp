@@ -1,0 +1,157 @@
+#include "element_block.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orbitcsv {
+namespace {
+
+// Read buffers that put refills before, inside and just past a 131-byte piece, and the default.
+constexpr std::size_t BUFFER_SIZES[] = {1, 2, 7, 131, 132, DEFAULT_READ_BUFFER_BYTES};
+
+std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_size) {
+    memory_source source(input);
+    std::vector<char> buffer(buffer_size);
+    element_scanner scanner(source, buffer);
+    std::vector<std::string> lines;
+    line_slot line;
+    while (scanner.next_input_line(line)) lines.emplace_back(line.text());
+    return lines;
+}
+
+using block_rows = std::vector<std::string>;
+
+std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size) {
+    memory_source source(input);
+    std::vector<char> buffer(buffer_size);
+    element_scanner scanner(source, buffer);
+    std::vector<block_rows> blocks;
+    element_block block;
+    while (scanner.find_element_block(block)) {
+        blocks.emplace_back();
+        for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
+    }
+    return blocks;
+}
+
+const std::string EPOCH = "Epoch 2000 Jan. 3.0 TT = JDT 2451546.5";
+const std::string ELEMENTS = "e1\ne2\ne3\ne4\ne5\n";
+const block_rows ELEMENT_ROWS = {"e1", "e2", "e3", "e4", "e5"};
+
+block_rows rows(std::string designation, std::string epoch = EPOCH) {
+    block_rows all = {std::move(designation), std::move(epoch)};
+    all.insert(all.end(), ELEMENT_ROWS.begin(), ELEMENT_ROWS.end());
+    return all;
+}
+
+struct line_case {
+    const char* name;
+    std::string input;
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const line_case& c, std::ostream* out) { *out << c.name; }
+
+class InputLines : public testing::TestWithParam<line_case> {};
+
+TEST_P(InputLines, AreTheSameForEveryBufferSize) {
+    for (const std::size_t size : BUFFER_SIZES) {
+        EXPECT_EQ(lines_of(GetParam().input, size), GetParam().lines) << "buffer of " << size;
+    }
+}
+
+const std::string X131(131, 'x');
+
+INSTANTIATE_TEST_SUITE_P(Pieces, InputLines, testing::Values(
+    line_case{"Empty", "", {}},
+    line_case{"NoFinalNewline", "abc\ndef", {"abc", "def"}},
+    line_case{"BlankLines", "\n\n", {"", ""}},
+    line_case{"CrLfStripped", "a\r\nb\r\n", {"a", "b"}},
+    line_case{"TrailingControlsStrippedSpacesKept", "a\t \t\x1a\n", {"a\t "}},
+    line_case{"InnerCrKept", "a\rb\n", {"a\rb"}},
+    line_case{"DeleteKept", "x\x7f\n", {"x\x7f"}},
+    line_case{"Utf8EndKept", "(1234) Jos\xc3\xa9\n", {"(1234) Jos\xc3\xa9"}},
+    line_case{"ZeroByteEndsLine", std::string("ab\0cd\n\0x\n", 9), {"ab", ""}},
+    line_case{"LongLineInPieces", std::string(200, 'y') + "\n", {std::string(131, 'y'), std::string(69, 'y')}},
+    line_case{"ExactPieceThenEmptyLine", X131 + "\nz\n", {X131, "", "z"}},
+    line_case{"CrCountsTowardsThePiece", std::string(130, 'c') + "\r\n", {std::string(130, 'c'), ""}},
+    line_case{"TwoPiecesNoNewline", X131 + X131, {X131, X131}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(IsEpochLine, NeedsPrefixAndThreeMarksCaseSensitive) {
+    const std::pair<std::string, bool> cases[] = {
+        {EPOCH, true},
+        {"Epoch JDT=TT", true},
+        {"Epoch ", false},
+        {"Epoch\t2000 TT = JDT 1", false},
+        {"epoch 2000 TT = JDT 1", false},
+        {" Epoch 2000 TT = JDT 1", false},
+        {"Epoch 2000 TT JDT 1", false},
+        {"Epoch 2000 = JDT 1", false},
+        {"Epoch 2000 TT = JD 1", false},
+        {"Epoch 2000 tt = jdt 1", false},
+    };
+    for (const auto& [line, expected] : cases) EXPECT_EQ(is_epoch_line(line), expected) << line;
+}
+
+struct block_case {
+    const char* name;
+    std::string input;
+    std::vector<block_rows> blocks;
+};
+
+void PrintTo(const block_case& c, std::ostream* out) { *out << c.name; }
+
+class ElementBlocks : public testing::TestWithParam<block_case> {};
+
+TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
+    for (const std::size_t size : BUFFER_SIZES) {
+        EXPECT_EQ(blocks_of(GetParam().input, size), GetParam().blocks) << "buffer of " << size;
+    }
+}
+
+const std::string BLOCK = EPOCH + "\n" + ELEMENTS;
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
+    block_case{"NoEpochLine", "(1) Ceres\nprose\n", {}},
+    block_case{"DesignationAbove", "prose\n(433) Eros\n" + BLOCK, {rows("(433) Eros")}},
+    block_case{"IdLinePassedOver", "(433) Eros\nId. 1898 DQ\n" + BLOCK, {rows("(433) Eros")}},
+    block_case{"BlankLineIsTheDesignation", "(433) Eros\n\n" + BLOCK, {rows("")}},
+    block_case{"CrLfLikeLf", "(433) Eros\r\n" + EPOCH + "\r\ne1\r\ne2\r\ne3\r\ne4\r\ne5\r\n", {rows("(433) Eros")}},
+    block_case{"CutShort", "(433) Eros\n" + EPOCH + "\ne1\ne2\ne3\ne4", {}},
+    block_case{"EpochInsideAnotherBlockIsAnElementLine", "(1) A\n" + EPOCH + "\n" + EPOCH + "\ne2\ne3\ne4\ne5\nf\n",
+               {{"(1) A", EPOCH, EPOCH, "e2", "e3", "e4", "e5"}}},
+    block_case{"NoLineFromAnEarlierSearch", "(1) A\n" + BLOCK + BLOCK + "Id\n" + BLOCK,
+               {rows("(1) A"), rows(""), rows("")}},
+    block_case{"WindowWrapsBetweenBlocks", "(1) A\n" + BLOCK + "p\nq\nr\ns\nt\n(2) B\nId\n" + BLOCK,
+               {rows("(1) A"), rows("(2) B")}},
+    block_case{"PiecesTakeTheirOwnPlaces", std::string(200, 'n') + "\n" + BLOCK, {rows(std::string(69, 'n'))}},
+    block_case{"EpochInASecondPiece", X131 + EPOCH + "\n" + ELEMENTS, {rows(X131)}},
+    block_case{"ZeroByteAfterPrefixHidesMarks", std::string("Epoch \0TT = JDT 1\n", 18) + ELEMENTS, {}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ElementScanner, ReportsAReadFailureApartFromTheEnd) {
+    struct failing_source final : byte_source {
+        std::ptrdiff_t read_some(char* into, std::size_t) override {
+            if (calls++ > 0) return -1;
+            *into = '\n';
+            return 1;
+        }
+        int calls = 0;
+    } source;
+    char buffer[16];
+    element_scanner scanner(source, buffer);
+    element_block block;
+    EXPECT_FALSE(scanner.find_element_block(block));
+    EXPECT_TRUE(scanner.read_failed());
+
+    memory_source empty("");
+    element_scanner at_end(empty, buffer);
+    EXPECT_FALSE(at_end.find_element_block(block));
+    EXPECT_FALSE(at_end.read_failed());
+}
+
+}  // namespace
+}  // namespace orbitcsv
