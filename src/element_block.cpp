@@ -1,5 +1,9 @@
 #include "element_block.hpp"
 
+#include "byte_masks.hpp"
+
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 
@@ -11,9 +15,117 @@ bool starts_with(const line_slot& line, std::string_view prefix) {
     return line.length >= prefix.size() && std::memcmp(line.data, prefix.data(), prefix.size()) == 0;
 }
 
-void point_at(line_slot& line, const line_slot& source, std::size_t length) {
-    line.data = source.data;
+void point_at(line_slot& line, const char* data, std::size_t length) {
+    line.data = data;
     line.length = length;
+}
+
+// Only 0x00 to 0x1F: bytes from 0x80 up are letters of UTF-8 names and stay.
+std::size_t without_trailing_controls(const char* text, std::size_t length) {
+    while (length > 0 && static_cast<unsigned char>(text[length - 1]) < 0x20) --length;
+    return length;
+}
+
+struct piece_end {
+    std::size_t length;  // up to and with the newline, or `reach` without one
+    bool newline;        // the piece ends with its newline
+    bool zero;           // a zero byte stands in the piece
+};
+
+// How far from `p` whole 16-byte vectors may be loaded: `readable` bytes are safe to read.
+constexpr std::size_t vector_limit(std::size_t wanted, std::size_t readable) {
+    return readable < 16 ? 0 : std::min(wanted, readable - 15);
+}
+
+// Where the piece at `p` ends within `reach` bytes. Lines are read 16 bytes at a time, looking
+// for the newline and a zero byte in one test, and byte by byte where vectors may not go.
+piece_end find_piece_end(const char* p, std::size_t reach, std::size_t readable) {
+    bool zero = false;
+    std::size_t at = 0;
+    for (const std::size_t limit = vector_limit(reach, readable); at < limit; at += 16) {
+        std::uint32_t hits = masks::newline_or_zero16(p + at);
+        if (hits == 0) continue;
+        if (reach - at < 16) hits &= masks::low_bits(reach - at);
+        for (; hits != 0; hits &= hits - 1) {
+            const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
+            if (p[hit] == '\n') return {hit + 1, true, zero};
+            zero = true;
+        }
+    }
+    for (; at < reach; ++at) {
+        if (p[at] == '\n') return {at + 1, true, zero};
+        zero = zero || p[at] == '\0';
+    }
+    return {reach, false, zero};
+}
+
+constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
+
+// The ends of the lines that follow one another from `p`, each just after its newline.
+struct line_run {
+    std::size_t ends[ELEMENT_LINES];
+    std::size_t count = 0;
+    bool zero = false;  // a zero byte stands in one of the lines
+};
+
+// The next ELEMENT_LINES lines, when all stand whole in the `available` bytes from `p` and none
+// is longer than a piece; found in one pass, 16 bytes at a time while `readable` allows. Fewer
+// ends mean they do not, and the lines are to be read one by one.
+line_run find_element_lines(const char* p, std::size_t available, std::size_t readable) {
+    line_run run;
+    std::size_t line_start = 0;
+    for (std::size_t at = 0, limit = vector_limit(available, readable); at < limit; at += 16) {
+        std::uint32_t hits = masks::newline_or_zero16(p + at);
+        if (hits != 0) {
+            if (available - at < 16) hits &= masks::low_bits(available - at);
+            for (; hits != 0; hits &= hits - 1) {
+                const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
+                if (p[hit] != '\n') {
+                    run.zero = true;
+                    continue;
+                }
+                if (hit + 1 - line_start > LINE_PIECE_BYTES) return run;
+                run.ends[run.count++] = hit + 1;
+                if (run.count == ELEMENT_LINES) return run;
+                line_start = hit + 1;
+            }
+        }
+        if (at + 16 - line_start > LINE_PIECE_BYTES) return run;
+    }
+    return run;
+}
+
+constexpr auto PIECE_BYTES = static_cast<std::ptrdiff_t>(LINE_PIECE_BYTES);
+
+const char* after_last_newline(const char* first, const char* end, const char* otherwise) {
+    const void* newline = memrchr(first, '\n', static_cast<std::size_t>(end - first));
+    return newline != nullptr ? static_cast<const char*>(newline) + 1 : otherwise;
+}
+
+// Pieces begin after every newline, and every LINE_PIECE_BYTES bytes after that. Given a piece
+// start `first`, this is the start of the piece that ends just before `piece_end`.
+const char* piece_start_before(const char* first, const char* piece_end) {
+    const char* const line = after_last_newline(first, piece_end - 1, first);
+    return line + (piece_end - 1 - line) / PIECE_BYTES * PIECE_BYTES;
+}
+
+// The first piece in [first, end) that begins "Epoch ", or may (its bytes run past `end`); else
+// the start of the piece that `end` cuts short, or `end`. `first` is a piece start. Lines that
+// begin "Epoch " are few, so this runs at memchr's speed over the rest: only the 'E's are looked
+// at, and whether one begins a piece follows from the latest newline before it.
+const char* find_epoch_candidate(const char* first, const char* end) {
+    const char* line = first;    // where the pieces around `looked` count from
+    const char* looked = first;  // newlines before this have been taken into `line`
+    for (const char* e = first; (e = static_cast<const char*>(std::memchr(e, 'E', static_cast<std::size_t>(end - e))));
+         ++e) {
+        const std::size_t have = std::min(static_cast<std::size_t>(end - e), EPOCH_PREFIX.size());
+        if (std::memcmp(e, EPOCH_PREFIX.data(), have) != 0) continue;
+        line = after_last_newline(looked, e, line);
+        looked = e;
+        if ((e - line) % PIECE_BYTES == 0) return e;
+    }
+    line = after_last_newline(looked, end, line);
+    return line + (end - line) / PIECE_BYTES * PIECE_BYTES;
 }
 
 }  // namespace
@@ -22,9 +134,7 @@ std::size_t line_text_length(const char* piece, std::size_t length) {
     if (const void* zero = std::memchr(piece, '\0', length)) {
         length = static_cast<std::size_t>(static_cast<const char*>(zero) - piece);
     }
-    // Only 0x00 to 0x1F: bytes from 0x80 up are letters of UTF-8 names and stay.
-    while (length > 0 && static_cast<unsigned char>(piece[length - 1]) < 0x20) --length;
-    return length;
+    return without_trailing_controls(piece, length);
 }
 
 bool is_epoch_line(std::string_view line) {
@@ -35,8 +145,28 @@ bool is_epoch_line(std::string_view line) {
 
 bool element_scanner::next_input_line(line_slot& line) {
     if (!next_piece(line)) return false;
-    line.length = line_text_length(line.data, line.length);
+    line.length = piece_text_length(line);
     return true;
+}
+
+std::size_t element_scanner::piece_text_length(const line_slot& piece) const {
+    return piece_has_zero_ ? line_text_length(piece.data, piece.length)
+                           : without_trailing_controls(piece.data, piece.length);
+}
+
+// The pieces in [first, end) were passed over in bulk; the last two of them take their places
+// in the window, as if read one by one.
+void element_scanner::remember_skipped_pieces(const char* first, const char* end) {
+    const char* const last = piece_start_before(first, end);
+    if (last != first) {
+        const char* const before_last = piece_start_before(first, last);
+        point_at(window_.slots[window_.current], before_last, static_cast<std::size_t>(last - before_last));
+        window_.current = (window_.current + 1) % WINDOW_SLOTS;
+        window_.earlier_lines = 1;
+    }
+    point_at(window_.slots[window_.current], last, static_cast<std::size_t>(end - last));
+    window_.current = (window_.current + 1) % WINDOW_SLOTS;
+    if (window_.earlier_lines < 2) ++window_.earlier_lines;
 }
 
 bool element_scanner::find_element_block(element_block& block) {
@@ -44,12 +174,19 @@ bool element_scanner::find_element_block(element_block& block) {
     window_.current = 0;
     window_.earlier_lines = 0;
     for (;;) {
+        if (next_ != end_) {
+            const char* const candidate = find_epoch_candidate(next_, end_);
+            if (candidate != next_) {
+                remember_skipped_pieces(next_, candidate);
+                next_ = candidate;
+            }
+        }
         line_slot& line = window_.slots[window_.current];
         if (!next_piece(line)) return false;
         // Stripping and the cut at a zero byte cannot touch the six prefix bytes, so the raw
         // piece is tested first and only lines that begin "Epoch " are looked at further.
         if (starts_with(line, EPOCH_PREFIX)) {
-            const std::size_t length = line_text_length(line.data, line.length);
+            const std::size_t length = piece_text_length(line);
             if (is_epoch_line({line.data, length})) {
                 line.length = length;
                 break;
@@ -71,14 +208,29 @@ bool element_scanner::find_element_block(element_block& block) {
 
     line_slot& name_row = block.rows[0];
     if (designation == nullptr) {
-        name_row.data = name_row.own;
-        name_row.length = 0;
+        point_at(name_row, name_row.own, 0);
     } else {
-        point_at(name_row, *designation, line_text_length(designation->data, designation->length));
+        point_at(name_row, designation->data, line_text_length(designation->data, designation->length));
     }
-    point_at(block.rows[1], window_.slots[window_.current], window_.slots[window_.current].length);
+    point_at(block.rows[1], window_.slots[window_.current].data, window_.slots[window_.current].length);
 
     capture_ = &block;
+    // The element lines usually stand whole in the buffer: they are then found in one pass.
+    if (next_ != end_) {
+        const line_run run = find_element_lines(next_, static_cast<std::size_t>(end_ - next_), readable());
+        if (run.count == ELEMENT_LINES) {
+            std::size_t start = 0;
+            for (std::size_t line = 0; line < ELEMENT_LINES; ++line) {
+                const std::size_t length = run.ends[line] - start;
+                point_at(block.rows[2 + line], next_ + start,
+                         run.zero ? line_text_length(next_ + start, length)
+                                  : without_trailing_controls(next_ + start, length));
+                start = run.ends[line];
+            }
+            next_ += start;
+            return true;
+        }
+    }
     for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
         if (!next_input_line(block.rows[row])) return false;
     }
@@ -90,19 +242,13 @@ bool element_scanner::next_piece(line_slot& line) {
     if (next_ == end_ && !refill()) return false;
     const std::size_t available = static_cast<std::size_t>(end_ - next_);
     const std::size_t reach = available < LINE_PIECE_BYTES ? available : LINE_PIECE_BYTES;
-    if (const void* newline = std::memchr(next_, '\n', reach)) {
-        line.data = next_;
-        next_ = static_cast<const char*>(newline) + 1;
-        line.length = static_cast<std::size_t>(next_ - line.data);
-        return true;
-    }
-    if (available >= LINE_PIECE_BYTES) {
-        line.data = next_;
-        line.length = LINE_PIECE_BYTES;
-        next_ += LINE_PIECE_BYTES;
-        return true;
-    }
-    return assemble_piece(line);
+    const piece_end piece = find_piece_end(next_, reach, readable());
+    // Without a newline, a piece shorter than LINE_PIECE_BYTES may go on after the buffer.
+    if (!piece.newline && available < LINE_PIECE_BYTES) return assemble_piece(line);
+    point_at(line, next_, piece.length);
+    piece_has_zero_ = piece.zero;
+    next_ += piece.length;
+    return true;
 }
 
 // The slow path: the piece runs past the end of the buffer, so it is gathered in the line's
@@ -111,6 +257,7 @@ bool element_scanner::assemble_piece(line_slot& line) {
     std::size_t have = static_cast<std::size_t>(end_ - next_);
     std::memcpy(line.own, next_, have);
     line.data = line.own;
+    piece_has_zero_ = true;  // not looked for here; the text is measured in full
     next_ = end_;
     while (have < LINE_PIECE_BYTES) {
         if (!refill()) {

@@ -79,6 +79,10 @@ public:
 
 private:
     bool next_piece(line_slot& line);
+    std::size_t piece_text_length(const line_slot& piece) const;
+    void remember_skipped_pieces(const char* first, const char* end);
+    // Bytes from next_ to the end of the read buffer (not only of its data), all safe to load.
+    std::size_t readable() const { return static_cast<std::size_t>(buffer_.data() + buffer_.size() - next_); }
     bool assemble_piece(line_slot& line);
     bool refill();
     void keep_lines_alive();
@@ -90,6 +94,7 @@ private:
     const char* end_ = nullptr;
     bool input_ended_ = false;
     bool read_failed_ = false;
+    bool piece_has_zero_ = false;  // whether the latest piece holds a zero byte
     search_window window_;
     element_block* capture_ = nullptr;  // the block whose rows are being read, if any
 };

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace orbitcsv {
@@ -23,23 +24,38 @@ constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool is_exponent_marker(char c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
 
 // A number as atof reads it: a sign, digits with at most one point (at least one digit in
-// all), then an exponent that counts only when a digit follows its marker and sign.
+// all), then an exponent that counts only when a digit follows its marker and sign. While
+// reading, the digits are also gathered into an integer for the exact path below.
 struct decimal_prefix {
     bool negative = false;
     std::string_view integer_digits;
     std::string_view fraction_digits;
     bool has_exponent = false;
     long exponent = 0;
+    std::uint64_t significand = 0;  // the digits without the point, while there are few enough
+    int significant_digits = 0;     // digits from the first non-zero one on
 
     bool empty() const { return integer_digits.empty() && fraction_digits.empty(); }
 };
 
-std::string_view take_digits(std::string_view& text) {
-    std::size_t count = 0;
-    while (count < text.size() && is_digit(text[count])) ++count;
-    const std::string_view digits = text.substr(0, count);
+constexpr int SIGNIFICAND_DIGITS = 18;  // fit a uint64_t with room to spare
+
+// Takes the digits at the start of `text` and adds them to the significand.
+std::string_view take_digits(std::string_view& text, decimal_prefix& number) {
+    const char* const first = text.data();
+    const char* const end = first + text.size();
+    const char* p = first;
+    std::uint64_t significand = number.significand;
+    int significant = number.significant_digits;
+    for (; p != end && is_digit(*p); ++p) {
+        if (significant == 0 && *p == '0') continue;  // leading zeros do not count
+        if (++significant <= SIGNIFICAND_DIGITS) significand = significand * 10 + static_cast<unsigned>(*p - '0');
+    }
+    number.significand = significand;
+    number.significant_digits = significant;
+    const auto count = static_cast<std::size_t>(p - first);
     text.remove_prefix(count);
-    return digits;
+    return {first, count};
 }
 
 // The number at the start of `text`; an empty result when the text does not begin with one.
@@ -49,10 +65,10 @@ decimal_prefix read_decimal_prefix(std::string_view text) {
         number.negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    number.integer_digits = take_digits(text);
+    number.integer_digits = take_digits(text, number);
     if (!text.empty() && text.front() == '.') {
         text.remove_prefix(1);
-        number.fraction_digits = take_digits(text);
+        number.fraction_digits = take_digits(text, number);
     }
     if (number.empty() || text.empty() || !is_exponent_marker(text.front())) return number;
 
@@ -69,18 +85,21 @@ decimal_prefix read_decimal_prefix(std::string_view text) {
     return number;
 }
 
-// A decimal value as sign, significant digits and the power of ten of the first digit.
+// A decimal value as sign, significant digits and the power of ten of the first digit. The
+// places after the digits read as zeros.
 struct decimal_digits {
     bool negative = false;
-    char digits[24]{};
+    char digits[24] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
+                       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
     std::size_t count = 0;
     int exponent = 0;
 };
 
-// Writes the value as %g does with six significant digits, rounding half-up on the digits given.
+// Writes the value as %g does with six significant digits, rounding half-up on the digits
+// given. The pieces are moved in fixed-size copies; `out` has EPOCH_TEXT_CAPACITY bytes.
 std::size_t write_g(const decimal_digits& value, char* out) {
-    char kept[SIGNIFICANT_DIGITS];
-    for (std::size_t i = 0; i < SIGNIFICANT_DIGITS; ++i) kept[i] = i < value.count ? value.digits[i] : '0';
+    char kept[2 * SIGNIFICANT_DIGITS] = {};
+    std::memcpy(kept, value.digits, SIGNIFICANT_DIGITS);
     int exponent = value.exponent;
     if (value.count > SIGNIFICANT_DIGITS && value.digits[SIGNIFICANT_DIGITS] >= '5') {
         std::size_t i = SIGNIFICANT_DIGITS;
@@ -100,69 +119,89 @@ std::size_t write_g(const decimal_digits& value, char* out) {
     if (kept[0] == '0') {
         *p++ = '0';
     } else if (exponent < -4 || exponent >= static_cast<int>(SIGNIFICANT_DIGITS)) {
-        *p++ = kept[0];
-        if (used > 1) {
-            *p++ = '.';
-            for (std::size_t i = 1; i < used; ++i) *p++ = kept[i];
-        }
+        *p = kept[0];
+        p[1] = '.';
+        std::memcpy(p + 2, kept + 1, SIGNIFICANT_DIGITS);
+        p += used > 1 ? used + 1 : 1;
         const int magnitude = exponent < 0 ? -exponent : exponent;
-        *p++ = 'e';
-        *p++ = exponent < 0 ? '-' : '+';
-        *p++ = static_cast<char>('0' + magnitude / 100);
-        *p++ = static_cast<char>('0' + magnitude / 10 % 10);
-        *p++ = static_cast<char>('0' + magnitude % 10);
+        p[0] = 'e';
+        p[1] = exponent < 0 ? '-' : '+';
+        p[2] = static_cast<char>('0' + magnitude / 100);
+        p[3] = static_cast<char>('0' + magnitude / 10 % 10);
+        p[4] = static_cast<char>('0' + magnitude % 10);
+        p += 5;
     } else if (exponent >= 0) {
+        // Every place of the integer part is among the six digits, trailing zeros included.
         const std::size_t integer_digits = static_cast<std::size_t>(exponent) + 1;
-        for (std::size_t i = 0; i < integer_digits; ++i) *p++ = i < used ? kept[i] : '0';
+        std::memcpy(p, kept, SIGNIFICANT_DIGITS);
+        p += integer_digits;
         if (used > integer_digits) {
-            *p++ = '.';
-            for (std::size_t i = integer_digits; i < used; ++i) *p++ = kept[i];
+            *p = '.';
+            std::memcpy(p + 1, kept + integer_digits, SIGNIFICANT_DIGITS);
+            p += 1 + used - integer_digits;
         }
     } else {
-        *p++ = '0';
-        *p++ = '.';
-        for (int i = -1; i > exponent; --i) *p++ = '0';
-        for (std::size_t i = 0; i < used; ++i) *p++ = kept[i];
+        std::memcpy(p, "0.0000", 6);
+        p += 1 - exponent;  // "0." and the zeros after the point
+        std::memcpy(p, kept, SIGNIFICANT_DIGITS);
+        p += used;
     }
     return static_cast<std::size_t>(p - out);
 }
 
-constexpr std::int64_t POWERS_OF_5[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625};
 constexpr std::int64_t POWERS_OF_10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-constexpr std::size_t EXACT_FRACTION_DIGITS = std::size(POWERS_OF_5) - 1;
+constexpr std::size_t EXACT_FRACTION_DIGITS = std::size(POWERS_OF_10) - 1;
 constexpr int EXACT_SIGNIFICANT_DIGITS = 15;  // below 2^53, and room to scale by ten
 constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
 static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
+
+// n / 10^places is a binary fraction exactly when 5^places divides n. Each case divides by a
+// constant, which compiles to a multiplication.
+bool is_binary_fraction(std::int64_t n, std::size_t places) {
+    switch (places) {
+        case 0: return true;
+        case 1: return n % 5 == 0;
+        case 2: return n % 25 == 0;
+        case 3: return n % 125 == 0;
+        case 4: return n % 625 == 0;
+        case 5: return n % 3125 == 0;
+        case 6: return n % 15625 == 0;
+        case 7: return n % 78125 == 0;
+        default: return n % 390625 == 0;
+    }
+}
 
 // The usual epoch ("JDT 2451546.5") needs no floating point: when the Julian date is a binary
 // fraction, and so is its difference from MJD_OFFSET, the double subtraction is exact, and the
 // digits of the difference come straight from integers. False when that does not hold.
 bool exact_mjd_digits(const decimal_prefix& jd, decimal_digits& mjd) {
     const std::size_t fraction_digits = jd.fraction_digits.size();
-    if (jd.has_exponent || fraction_digits > EXACT_FRACTION_DIGITS) return false;
-    std::int64_t scaled_jd = 0;
-    int significant = 0;
-    for (const std::string_view part : {jd.integer_digits, jd.fraction_digits}) {
-        for (const char c : part) {
-            if (significant > 0 || c != '0') ++significant;
-            if (significant > EXACT_SIGNIFICANT_DIGITS) return false;
-            scaled_jd = scaled_jd * 10 + (c - '0');
-        }
+    if (jd.has_exponent || fraction_digits > EXACT_FRACTION_DIGITS ||
+        jd.significant_digits > EXACT_SIGNIFICANT_DIGITS) {
+        return false;
     }
-    if (scaled_jd % POWERS_OF_5[fraction_digits] != 0) return false;
+    auto scaled_jd = static_cast<std::int64_t>(jd.significand);
+    if (!is_binary_fraction(scaled_jd, fraction_digits)) return false;
 
     // Both numbers in units of 10^-scale; the offset needs one decimal.
     const std::size_t scale = fraction_digits > 0 ? fraction_digits : 1;
     scaled_jd *= POWERS_OF_10[scale - fraction_digits];
     if (jd.negative) scaled_jd = -scaled_jd;
     const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * POWERS_OF_10[scale - 1];
-    if (scaled_mjd % POWERS_OF_5[scale] != 0) return false;
+    if (!is_binary_fraction(scaled_mjd, scale)) return false;
 
     mjd.negative = scaled_mjd < 0;
-    const std::uint64_t magnitude =
+    std::uint64_t magnitude =
         mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
-    const auto written = std::to_chars(mjd.digits, mjd.digits + sizeof mjd.digits, magnitude);
-    mjd.count = static_cast<std::size_t>(written.ptr - mjd.digits);
+    // The digits, last first, into the end of a scratch area, then to the front of mjd.digits.
+    char scratch[24];
+    char* first = scratch + sizeof scratch;
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    mjd.count = static_cast<std::size_t>(scratch + sizeof scratch - first);
+    std::memcpy(mjd.digits, first, mjd.count);
     mjd.exponent = static_cast<int>(mjd.count) - 1 - static_cast<int>(scale);
     return true;
 }

@@ -1,5 +1,9 @@
 #include "orbit_record.hpp"
 
+#include "byte_masks.hpp"
+
+#include <bit>
+
 namespace orbitcsv {
 
 namespace {
@@ -10,17 +14,34 @@ std::string_view trim_whitespace(std::string_view text) {
     return text;
 }
 
-// Fields holding any of these are quoted, as RFC 4180 asks.
-bool needs_quotes(std::string_view field) {
-    for (const char c : field) {
-        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+constexpr bool is_csv_special(char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
+// Fields holding a comma, a double quote, CR or LF are quoted, as RFC 4180 asks. The test runs
+// 16 bytes at a time as far as the field's storage allows.
+template <std::size_t Capacity>
+bool needs_quotes(const text_field<Capacity>& field) {
+    std::size_t at = 0;
+    for (; at < field.length && at + 16 <= Capacity; at += 16) {
+        if ((masks::csv_special16(field.text + at) & masks::low_bits(field.length - at)) != 0) return true;
+    }
+    for (; at < field.length; ++at) {
+        if (is_csv_special(field.text[at])) return true;
     }
     return false;
 }
 
-char* put(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
+template <std::size_t Capacity>
+char* put(char* out, const text_field<Capacity>& field) {
+    // Most values fit one 16-byte copy; the bytes after the value are overwritten by what
+    // follows it or lie beyond the row, within the room reserved for it.
+    if (field.length <= 16) {
+        std::memcpy(out, field.text, 16);
+    } else {
+        std::memcpy(out, field.text, field.length);
+    }
+    return out + field.length;
 }
 
 // The text with every double quote doubled; the caller writes the surrounding quotes.
@@ -32,10 +53,11 @@ char* put_escaped(char* out, std::string_view text) {
     return out;
 }
 
-char* put_field(char* out, std::string_view field) {
+template <std::size_t Capacity>
+char* put_field(char* out, const text_field<Capacity>& field) {
     if (!needs_quotes(field)) return put(out, field);
     *out++ = '"';
-    out = put_escaped(out, field);
+    out = put_escaped(out, field.view());
     *out++ = '"';
     return out;
 }
@@ -58,6 +80,26 @@ void split_designation(std::string_view line, orbit_record& record) {
 std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out) {
     if (line.size() <= first) return 0;
     const std::size_t end = last < line.size() ? last + 1 : line.size();
+    const std::size_t width = end - first;
+    if (width <= 16) {
+        // The usual value, one run of non-blank bytes in blanks, is found and copied through one
+        // 16-byte vector of the range.
+        char bytes[32] = {};
+        const std::size_t have = line.size() - first;
+        if (have >= 16) {
+            std::memcpy(bytes, line.data() + first, 16);
+        } else {
+            std::memcpy(bytes, line.data() + first, have);  // a line that ends inside the vector
+        }
+        const std::uint32_t kept = ~masks::whitespace16(bytes) & masks::low_bits(width);
+        if (kept == 0) return 0;
+        const int from = std::countr_zero(kept);
+        const std::uint32_t run = kept >> from;
+        if ((run & (run + 1)) == 0) {
+            std::memcpy(out, bytes + from, 16);
+            return static_cast<std::size_t>(std::countr_one(run));
+        }
+    }
     std::size_t count = 0;
     for (std::size_t column = first; column < end; ++column) {
         if (!is_whitespace(line[column])) out[count++] = line[column];
@@ -76,31 +118,31 @@ void convert_block(const element_block& block, orbit_record& record) {
 }
 
 void write_csv_header(output_buffer& out) {
-    out.commit(put(out.reserve(CSV_HEADER.size()), CSV_HEADER));
+    char* const p = out.reserve(CSV_HEADER.size());
+    std::memcpy(p, CSV_HEADER.data(), CSV_HEADER.size());
+    out.commit(p + CSV_HEADER.size());
 }
 
 void write_csv_row(output_buffer& out, const orbit_record& record) {
     char* p = out.reserve(CSV_ROW_CAPACITY);
     // Name and number share the first column, so they are quoted together.
-    const std::string_view name = record.name.view();
-    const std::string_view number = record.number.view();
-    if (needs_quotes(name) || needs_quotes(number)) {
+    if (needs_quotes(record.name) || needs_quotes(record.number)) {
         *p++ = '"';
-        p = put_escaped(p, name);
+        p = put_escaped(p, record.name.view());
         *p++ = ' ';
-        p = put_escaped(p, number);
+        p = put_escaped(p, record.number.view());
         *p++ = '"';
     } else {
-        p = put(p, name);
+        p = put(p, record.name);
         *p++ = ' ';
-        p = put(p, number);
+        p = put(p, record.number);
     }
     for (const auto field :
          {&orbit_record::magnitude_h, &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
           &orbit_record::arg_perihelion, &orbit_record::long_node, &orbit_record::inclination,
           &orbit_record::eccentricity, &orbit_record::semimajor_axis, &orbit_record::epoch_mjd}) {
         *p++ = ',';
-        p = put_field(p, (record.*field).view());
+        p = put_field(p, record.*field);
     }
     *p++ = '\n';
     out.commit(p);

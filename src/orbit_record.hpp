@@ -13,6 +13,8 @@
 namespace orbitcsv {
 
 inline constexpr std::size_t FIELD_CAPACITY = 80;
+// Values are moved 16 bytes at a time, so every place that takes one has room for that.
+inline constexpr std::size_t COLUMN_FIELD_ROOM = 16;
 inline constexpr double MJD_OFFSET = 2400000.5;
 
 inline constexpr std::string_view UNNAMED = "(Unnamed)";
@@ -29,6 +31,7 @@ constexpr bool is_whitespace(char c) {
 
 template <std::size_t Capacity>
 struct text_field {
+    static_assert(Capacity >= COLUMN_FIELD_ROOM);
     std::string_view view() const { return {text, length}; }
     void assign(std::string_view value) {
         assert(value.size() < Capacity);
@@ -36,7 +39,7 @@ struct text_field {
         length = value.size();
     }
 
-    char text[Capacity];
+    char text[Capacity]{};
     std::size_t length = 0;
 };
 
@@ -82,8 +85,8 @@ inline constexpr std::size_t EPOCH_TEXT_CAPACITY = 24;
 // and "(Unnamed)". The name is trimmed of whitespace, the number taken verbatim.
 void split_designation(std::string_view line, orbit_record& record);
 
-// The bytes of columns first..last that are not whitespace, stored at `out` (room for
-// last - first + 1 bytes); returns how many.
+// The bytes of columns first..last that are not whitespace, stored at `out`; returns how many.
+// `out` has room for last - first + 1 bytes and never less than COLUMN_FIELD_ROOM.
 std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out);
 
 // The Julian date after the first "JDT" of the line, less MJD_OFFSET, written as printf's %g

@@ -1,0 +1,79 @@
+// Byte masks over 16 or 64 bytes at a time: bit i is set when byte i has the property asked
+// about. The scanner finds line ends and the conversion its fields through them, so the
+// per-byte work of the hot path runs in vector registers. Every function reads all of its 16 or
+// 64 bytes: callers make sure those bytes are theirs to read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace orbitcsv::masks {
+
+#if defined(__SSE2__)
+
+inline __m128i load16(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline std::uint32_t bits(__m128i matches) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
+}
+inline std::uint32_t equal16(const char* p, char c) {
+    return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c)));
+}
+inline std::uint32_t newline_or_zero16(const char* p) {
+    const __m128i bytes = load16(p);
+    return bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+}
+// Space, or tab to carriage return (0x09 to 0x0D).
+inline std::uint32_t whitespace16(const char* p) {
+    const __m128i bytes = load16(p);
+    const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
+    // Unsigned byte <= 4 is min(x, 4) == x.
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
+    return bits(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+}
+// The bytes that make a CSV field need quotes: comma, double quote, CR and LF.
+inline std::uint32_t csv_special16(const char* p) {
+    const __m128i bytes = load16(p);
+    const __m128i comma_or_quote = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')),
+                                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
+    const __m128i line_break = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+    return bits(_mm_or_si128(comma_or_quote, line_break));
+}
+
+#else
+
+inline std::uint32_t equal16(const char* p, char c) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == c) << i;
+    return mask;
+}
+inline std::uint32_t newline_or_zero16(const char* p) {
+    return equal16(p, '\n') | equal16(p, '\0');
+}
+inline std::uint32_t whitespace16(const char* p) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r')) << i;
+    return mask;
+}
+inline std::uint32_t csv_special16(const char* p) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        mask |= static_cast<std::uint32_t>(p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n') << i;
+    }
+    return mask;
+}
+
+#endif
+
+// The lowest `count` bits (count <= 32).
+constexpr std::uint32_t low_bits(std::size_t count) {
+    return count >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << count) - 1;
+}
+
+}  // namespace orbitcsv::masks
