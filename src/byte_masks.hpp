@@ -46,6 +46,24 @@ inline std::uint32_t csv_special16(const char* p) {
     return bits(_mm_or_si128(comma_or_quote, line_break));
 }
 
+// How many of the first `length` bytes at p call for CSV quotes. The count is kept per byte lane
+// (a match subtracts one) and summed once at the end, so `length` stays below 255 vectors.
+// Reads whole 16-byte vectors.
+inline std::size_t count_csv_specials(const char* p, std::size_t length) {
+    alignas(16) static constexpr char lanes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    __m128i counts = _mm_setzero_si128();
+    for (std::size_t at = 0; at < length; at += 16) {
+        const __m128i bytes = load16(p + at);
+        __m128i special = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+        if (length - at < 16) special = _mm_and_si128(special, load16(lanes + 16 - (length - at)));
+        counts = _mm_sub_epi8(counts, special);
+    }
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+}
+
 #else
 
 inline std::uint32_t equal16(const char* p, char c) {
@@ -67,6 +85,12 @@ inline std::uint32_t csv_special16(const char* p) {
         mask |= static_cast<std::uint32_t>(p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n') << i;
     }
     return mask;
+}
+
+inline std::size_t count_csv_specials(const char* p, std::size_t length) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < length; ++i) count += p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n';
+    return count;
 }
 
 #endif

@@ -20,10 +20,33 @@ void point_at(line_slot& line, const char* data, std::size_t length) {
     line.length = length;
 }
 
+constexpr bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
 // Only 0x00 to 0x1F: bytes from 0x80 up are letters of UTF-8 names and stay.
 std::size_t without_trailing_controls(const char* text, std::size_t length) {
-    while (length > 0 && static_cast<unsigned char>(text[length - 1]) < 0x20) --length;
+    while (length > 0 && is_control(text[length - 1])) --length;
     return length;
+}
+
+// The same for a piece whose text has no zero byte, with the usual end, one newline after a
+// printable byte, settled first.
+std::size_t zero_free_text_length(const char* piece, std::size_t length) {
+    if (length >= 2 && piece[length - 1] == '\n' && !is_control(piece[length - 2])) return length - 1;
+    return without_trailing_controls(piece, length);
+}
+
+// Whether `word` occurs in `text`: memchr finds its first byte, the rest is compared in place.
+bool contains(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) return false;
+    const char* p = text.data();
+    const char* const last = p + text.size() - word.size();
+    while ((p = static_cast<const char*>(std::memchr(p, word[0], static_cast<std::size_t>(last - p) + 1)))) {
+        std::size_t i = 1;
+        while (i < word.size() && p[i] == word[i]) ++i;
+        if (i == word.size()) return true;
+        if (p++ == last) break;
+    }
+    return false;
 }
 
 struct piece_end {
@@ -74,23 +97,23 @@ struct line_run {
 line_run find_element_lines(const char* p, std::size_t available, std::size_t readable) {
     line_run run;
     std::size_t line_start = 0;
+    // The lines cannot reach past this; a longer one is caught at its newline, or by the count.
+    available = std::min(available, ELEMENT_LINES * LINE_PIECE_BYTES);
     for (std::size_t at = 0, limit = vector_limit(available, readable); at < limit; at += 16) {
         std::uint32_t hits = masks::newline_or_zero16(p + at);
-        if (hits != 0) {
-            if (available - at < 16) hits &= masks::low_bits(available - at);
-            for (; hits != 0; hits &= hits - 1) {
-                const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
-                if (p[hit] != '\n') {
-                    run.zero = true;
-                    continue;
-                }
-                if (hit + 1 - line_start > LINE_PIECE_BYTES) return run;
-                run.ends[run.count++] = hit + 1;
-                if (run.count == ELEMENT_LINES) return run;
-                line_start = hit + 1;
+        if (hits == 0) continue;
+        if (available - at < 16) hits &= masks::low_bits(available - at);
+        for (; hits != 0; hits &= hits - 1) {
+            const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
+            if (p[hit] != '\n') {
+                run.zero = true;
+                continue;
             }
+            if (hit + 1 - line_start > LINE_PIECE_BYTES) return run;
+            run.ends[run.count++] = hit + 1;
+            if (run.count == ELEMENT_LINES) return run;
+            line_start = hit + 1;
         }
-        if (at + 16 - line_start > LINE_PIECE_BYTES) return run;
     }
     return run;
 }
@@ -118,8 +141,11 @@ const char* find_epoch_candidate(const char* first, const char* end) {
     const char* looked = first;  // newlines before this have been taken into `line`
     for (const char* e = first; (e = static_cast<const char*>(std::memchr(e, 'E', static_cast<std::size_t>(end - e))));
          ++e) {
-        const std::size_t have = std::min(static_cast<std::size_t>(end - e), EPOCH_PREFIX.size());
-        if (std::memcmp(e, EPOCH_PREFIX.data(), have) != 0) continue;
+        const auto have = static_cast<std::size_t>(end - e);
+        if (have >= EPOCH_PREFIX.size() ? std::memcmp(e, EPOCH_PREFIX.data(), EPOCH_PREFIX.size()) != 0
+                                        : std::memcmp(e, EPOCH_PREFIX.data(), have) != 0) {
+            continue;
+        }
         line = after_last_newline(looked, e, line);
         looked = e;
         if ((e - line) % PIECE_BYTES == 0) return e;
@@ -138,9 +164,7 @@ std::size_t line_text_length(const char* piece, std::size_t length) {
 }
 
 bool is_epoch_line(std::string_view line) {
-    constexpr auto npos = std::string_view::npos;
-    return line.starts_with(EPOCH_PREFIX) && line.find("TT") != npos && line.find('=') != npos &&
-           line.find("JDT") != npos;
+    return line.starts_with(EPOCH_PREFIX) && contains(line, "TT") && contains(line, "=") && contains(line, "JDT");
 }
 
 bool element_scanner::next_input_line(line_slot& line) {
@@ -151,7 +175,7 @@ bool element_scanner::next_input_line(line_slot& line) {
 
 std::size_t element_scanner::piece_text_length(const line_slot& piece) const {
     return piece_has_zero_ ? line_text_length(piece.data, piece.length)
-                           : without_trailing_controls(piece.data, piece.length);
+                           : zero_free_text_length(piece.data, piece.length);
 }
 
 // The pieces in [first, end) were passed over in bulk; the last two of them take their places
@@ -224,7 +248,7 @@ bool element_scanner::find_element_block(element_block& block) {
                 const std::size_t length = run.ends[line] - start;
                 point_at(block.rows[2 + line], next_ + start,
                          run.zero ? line_text_length(next_ + start, length)
-                                  : without_trailing_controls(next_ + start, length));
+                                  : zero_free_text_length(next_ + start, length));
                 start = run.ends[line];
             }
             next_ += start;

@@ -3,6 +3,7 @@
 #include "orbit_record.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -38,22 +39,60 @@ struct decimal_prefix {
     bool empty() const { return integer_digits.empty() && fraction_digits.empty(); }
 };
 
-constexpr int SIGNIFICAND_DIGITS = 18;  // fit a uint64_t with room to spare
+constexpr std::uint64_t POWERS_OF_10[] = {1,         10,         100,         1000,         10000,
+                                          100000,    1000000,    10000000,    100000000,    1000000000,
+                                          10000000000, 100000000000, 1000000000000, 10000000000000,
+                                          100000000000000, 1000000000000000, 10000000000000000};
 
-// Takes the digits at the start of `text` and adds them to the significand.
-std::string_view take_digits(std::string_view& text, decimal_prefix& number) {
+constexpr std::uint64_t repeated_byte(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
+
+// How many of the eight bytes of `word`, first in memory first, are digits before the first
+// byte that is not. A byte is a digit when it is 0x3_ with a low nibble below ten.
+unsigned leading_digits(std::uint64_t word) {
+    const std::uint64_t x = word ^ repeated_byte('0');
+    const std::uint64_t not_digit = (x & repeated_byte(0xF0)) | (((x & repeated_byte(0x0F)) + repeated_byte(0x06)) & repeated_byte(0xF0));
+    return not_digit == 0 ? 8 : static_cast<unsigned>(std::countr_zero(not_digit)) / 8;
+}
+
+// The value of the first `count` (1 to 8) digits of `word`: moved to the top of the word behind
+// zeros, then combined in pairs, fours and the eight with three multiplications.
+std::uint64_t digits_value(std::uint64_t word, unsigned count) {
+    std::uint64_t digits = (word - repeated_byte('0')) << (8 * (8 - count));
+    digits = digits * 10 + (digits >> 8);
+    constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
+    return (((digits & PAIRS) * (100 + (1000000ULL << 32))) + (((digits >> 16) & PAIRS) * (1 + (10000ULL << 32)))) >>
+           32;
+}
+
+// Takes the digits at the start of `text` and adds them to the significand, eight bytes at a
+// time where the text is long enough. Only the exact path uses the significand, and only up to
+// EXACT_SIGNIFICANT_DIGITS, so its wrapping past that is harmless.
+[[gnu::always_inline]] inline std::string_view take_digits(std::string_view& text, decimal_prefix& number) {
     const char* const first = text.data();
     const char* const end = first + text.size();
     const char* p = first;
     std::uint64_t significand = number.significand;
-    int significant = number.significant_digits;
-    for (; p != end && is_digit(*p); ++p) {
-        if (significant == 0 && *p == '0') continue;  // leading zeros do not count
-        if (++significant <= SIGNIFICAND_DIGITS) significand = significand * 10 + static_cast<unsigned>(*p - '0');
+    bool run_ended = false;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (!run_ended && end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            const unsigned count = leading_digits(word);
+            if (count == 0) break;
+            significand = significand * POWERS_OF_10[count] + digits_value(word, count);
+            p += count;
+            run_ended = count < 8;
+        }
     }
+    for (; !run_ended && p != end && is_digit(*p); ++p) significand = significand * 10 + static_cast<unsigned>(*p - '0');
     number.significand = significand;
-    number.significant_digits = significant;
+
     const auto count = static_cast<std::size_t>(p - first);
+    std::size_t leading_zeros = 0;
+    if (number.significant_digits == 0) {
+        while (leading_zeros < count && first[leading_zeros] == '0') ++leading_zeros;
+    }
+    number.significant_digits += static_cast<int>(count - leading_zeros);
     text.remove_prefix(count);
     return {first, count};
 }
@@ -149,8 +188,11 @@ std::size_t write_g(const decimal_digits& value, char* out) {
     return static_cast<std::size_t>(p - out);
 }
 
-constexpr std::int64_t POWERS_OF_10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-constexpr std::size_t EXACT_FRACTION_DIGITS = std::size(POWERS_OF_10) - 1;
+constexpr std::size_t EXACT_FRACTION_DIGITS = 8;
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 constexpr int EXACT_SIGNIFICANT_DIGITS = 15;  // below 2^53, and room to scale by ten
 constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
 static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
@@ -185,23 +227,23 @@ bool exact_mjd_digits(const decimal_prefix& jd, decimal_digits& mjd) {
 
     // Both numbers in units of 10^-scale; the offset needs one decimal.
     const std::size_t scale = fraction_digits > 0 ? fraction_digits : 1;
-    scaled_jd *= POWERS_OF_10[scale - fraction_digits];
+    scaled_jd *= static_cast<std::int64_t>(POWERS_OF_10[scale - fraction_digits]);
     if (jd.negative) scaled_jd = -scaled_jd;
-    const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * POWERS_OF_10[scale - 1];
+    const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * static_cast<std::int64_t>(POWERS_OF_10[scale - 1]);
     if (!is_binary_fraction(scaled_mjd, scale)) return false;
 
     mjd.negative = scaled_mjd < 0;
     std::uint64_t magnitude =
         mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
-    // The digits, last first, into the end of a scratch area, then to the front of mjd.digits.
-    char scratch[24];
-    char* first = scratch + sizeof scratch;
-    do {
-        *--first = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    mjd.count = static_cast<std::size_t>(scratch + sizeof scratch - first);
-    std::memcpy(mjd.digits, first, mjd.count);
+    mjd.count = 1;
+    while (mjd.count < std::size(POWERS_OF_10) && magnitude >= POWERS_OF_10[mjd.count]) ++mjd.count;
+    // Two digits per division, from the last.
+    char* digit = mjd.digits + mjd.count;
+    for (; magnitude >= 10; magnitude /= 100) {
+        digit -= 2;
+        std::memcpy(digit, DIGIT_PAIRS + 2 * (magnitude % 100), 2);
+    }
+    if (digit != mjd.digits) mjd.digits[0] = static_cast<char>('0' + magnitude);
     mjd.exponent = static_cast<int>(mjd.count) - 1 - static_cast<int>(scale);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "byte_masks.hpp"
 
+#include <algorithm>
 #include <bit>
 
 namespace orbitcsv {
@@ -62,15 +63,54 @@ char* put_field(char* out, const text_field<Capacity>& field) {
     return out;
 }
 
+// The fields after the first column, in the order of the header.
+constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
+    &orbit_record::magnitude_h,    &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
+    &orbit_record::arg_perihelion, &orbit_record::long_node,   &orbit_record::inclination,
+    &orbit_record::eccentricity,   &orbit_record::semimajor_axis, &orbit_record::epoch_mjd};
+
+// A row written without quotes holds its commas and its newline among the bytes that call for
+// quotes, and no others unless some field holds one. The row lies in reserved room, so whole
+// vectors may be read past its end.
+bool holds_only_separators(const char* row, std::size_t length) {
+    static_assert(CSV_ROW_CAPACITY < 255 * 16);
+    return masks::count_csv_specials(row, length) == std::size(VALUE_FIELDS) + 1;
+}
+
+// The row again, from its start, with every field that needs it quoted. Name and number share
+// the first column, so they are quoted together.
+char* write_quoted_row(char* p, const orbit_record& record) {
+    if (needs_quotes(record.name) || needs_quotes(record.number)) {
+        *p++ = '"';
+        p = put_escaped(p, record.name.view());
+        *p++ = ' ';
+        p = put_escaped(p, record.number.view());
+        *p++ = '"';
+    } else {
+        p = put(p, record.name);
+        *p++ = ' ';
+        p = put(p, record.number);
+    }
+    for (const auto field : VALUE_FIELDS) {
+        *p++ = ',';
+        p = put_field(p, record.*field);
+    }
+    *p++ = '\n';
+    return p;
+}
+
 }  // namespace
 
 void split_designation(std::string_view line, orbit_record& record) {
+    const char* const end = line.data() + line.size();
+    const char* open = line.data();
+    while (open != end && *open != '(') ++open;
+    const char* close = open;
+    while (close != end && *close != ')') ++close;
     std::string_view name = line;
-    const std::size_t open = line.find('(');
-    const std::size_t close = open == std::string_view::npos ? open : line.find(')', open + 1);
-    if (close != std::string_view::npos) {
-        record.number.assign(line.substr(open + 1, close - open - 1));
-        name = line.substr(close + 1);
+    if (close != end) {
+        record.number.assign({open + 1, static_cast<std::size_t>(close - open - 1)});
+        name = {close + 1, static_cast<std::size_t>(end - close - 1)};
     } else {
         record.number.assign(UNNAMED);
     }
@@ -84,13 +124,11 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
     if (width <= 16) {
         // The usual value, one run of non-blank bytes in blanks, is found and copied through one
         // 16-byte vector of the range.
-        char bytes[32] = {};
+        // Straight from the line when 32 bytes of it follow `first`, else through a copy.
+        char copy[32] = {};
         const std::size_t have = line.size() - first;
-        if (have >= 16) {
-            std::memcpy(bytes, line.data() + first, 16);
-        } else {
-            std::memcpy(bytes, line.data() + first, have);  // a line that ends inside the vector
-        }
+        const char* bytes = line.data() + first;
+        if (have < 32) bytes = static_cast<const char*>(std::memcpy(copy, bytes, std::min<std::size_t>(have, 16)));
         const std::uint32_t kept = ~masks::whitespace16(bytes) & masks::low_bits(width);
         if (kept == 0) return 0;
         const int from = std::countr_zero(kept);
@@ -124,27 +162,17 @@ void write_csv_header(output_buffer& out) {
 }
 
 void write_csv_row(output_buffer& out, const orbit_record& record) {
-    char* p = out.reserve(CSV_ROW_CAPACITY);
-    // Name and number share the first column, so they are quoted together.
-    if (needs_quotes(record.name) || needs_quotes(record.number)) {
-        *p++ = '"';
-        p = put_escaped(p, record.name.view());
-        *p++ = ' ';
-        p = put_escaped(p, record.number.view());
-        *p++ = '"';
-    } else {
-        p = put(p, record.name);
-        *p++ = ' ';
-        p = put(p, record.number);
-    }
-    for (const auto field :
-         {&orbit_record::magnitude_h, &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
-          &orbit_record::arg_perihelion, &orbit_record::long_node, &orbit_record::inclination,
-          &orbit_record::eccentricity, &orbit_record::semimajor_axis, &orbit_record::epoch_mjd}) {
+    char* const row = out.reserve(CSV_ROW_CAPACITY);
+    // Rows almost never need quotes: the row is written plainly, then checked in one pass.
+    char* p = put(row, record.name);
+    *p++ = ' ';
+    p = put(p, record.number);
+    for (const auto field : VALUE_FIELDS) {
         *p++ = ',';
-        p = put_field(p, record.*field);
+        p = put(p, record.*field);
     }
     *p++ = '\n';
+    if (!holds_only_separators(row, static_cast<std::size_t>(p - row))) p = write_quoted_row(row, record);
     out.commit(p);
 }
 

@@ -100,8 +100,9 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out);
 void convert_block(const element_block& block, orbit_record& record);
 
 // The most bytes one row can take: the first column with every byte a quote, doubled, and every
-// other field at its capacity, doubled and quoted, with its comma. An output_buffer that rows are
-// written to must hold at least this much.
+// other field at its capacity, doubled and quoted, with its comma. That is far more than a row
+// written without quotes and the 16 bytes that vector copies and reads may go past it. An
+// output_buffer that rows are written to must hold at least this much.
 inline constexpr std::size_t CSV_ROW_CAPACITY =
     2 * (2 * LINE_CAPACITY + 2) + 9 * (2 * FIELD_CAPACITY + 3) + 1;
 
