@@ -95,6 +95,11 @@ inline std::size_t count_csv_specials(const char* p, std::size_t length) {
 
 #endif
 
+inline std::uint64_t newline_or_zero64(const char* p) {
+    return std::uint64_t{newline_or_zero16(p)} | std::uint64_t{newline_or_zero16(p + 16)} << 16 |
+           std::uint64_t{newline_or_zero16(p + 32)} << 32 | std::uint64_t{newline_or_zero16(p + 48)} << 48;
+}
+
 // The lowest `count` bits (count <= 32).
 constexpr std::uint32_t low_bits(std::size_t count) {
     return count >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << count) - 1;

@@ -82,27 +82,26 @@ piece_end find_piece_end(const char* p, std::size_t reach, std::size_t readable)
     return {reach, false, zero};
 }
 
-constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
-
-// The ends of the lines that follow one another from `p`, each just after its newline.
+// The ends of lines that follow one another from a start, each just after its newline.
 struct line_run {
-    std::size_t ends[ELEMENT_LINES];
+    std::size_t ends[BLOCK_ROWS - 1];  // the epoch line and the element lines at most
     std::size_t count = 0;
     bool zero = false;  // a zero byte stands in one of the lines
 };
 
-// The next ELEMENT_LINES lines, when all stand whole in the `available` bytes from `p` and none
-// is longer than a piece; found in one pass, 16 bytes at a time while `readable` allows. Fewer
+// The next `wanted` lines, when all stand whole in the `available` bytes from `p` and none is
+// longer than a piece: found in one pass, 64 bytes at a time while `readable` allows. Fewer
 // ends mean they do not, and the lines are to be read one by one.
-line_run find_element_lines(const char* p, std::size_t available, std::size_t readable) {
+line_run find_lines(const char* p, std::size_t wanted, std::size_t available, std::size_t readable) {
     line_run run;
     std::size_t line_start = 0;
     // The lines cannot reach past this; a longer one is caught at its newline, or by the count.
-    available = std::min(available, ELEMENT_LINES * LINE_PIECE_BYTES);
-    for (std::size_t at = 0, limit = vector_limit(available, readable); at < limit; at += 16) {
-        std::uint32_t hits = masks::newline_or_zero16(p + at);
+    available = std::min(available, wanted * LINE_PIECE_BYTES);
+    const std::size_t limit = readable < 64 ? 0 : std::min(available, readable - 63);
+    for (std::size_t at = 0; at < limit; at += 64) {
+        std::uint64_t hits = masks::newline_or_zero64(p + at);
         if (hits == 0) continue;
-        if (available - at < 16) hits &= masks::low_bits(available - at);
+        if (available - at < 64) hits &= (std::uint64_t{1} << (available - at)) - 1;
         for (; hits != 0; hits &= hits - 1) {
             const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
             if (p[hit] != '\n') {
@@ -111,7 +110,7 @@ line_run find_element_lines(const char* p, std::size_t available, std::size_t re
             }
             if (hit + 1 - line_start > LINE_PIECE_BYTES) return run;
             run.ends[run.count++] = hit + 1;
-            if (run.count == ELEMENT_LINES) return run;
+            if (run.count == wanted) return run;
             line_start = hit + 1;
         }
     }
@@ -197,6 +196,7 @@ bool element_scanner::find_element_block(element_block& block) {
     capture_ = nullptr;
     window_.current = 0;
     window_.earlier_lines = 0;
+    line_run run;  // the epoch line and the element lines, when found in one pass
     for (;;) {
         if (next_ != end_) {
             const char* const candidate = find_epoch_candidate(next_, end_);
@@ -206,7 +206,17 @@ bool element_scanner::find_element_block(element_block& block) {
             }
         }
         line_slot& line = window_.slots[window_.current];
-        if (!next_piece(line)) return false;
+        // Usually the epoch line and the five lines after it stand whole in the buffer: they are
+        // then found together, and only an epoch line that is not one costs a line read alone.
+        run = next_ != end_ ? find_lines(next_, BLOCK_ROWS - 1, static_cast<std::size_t>(end_ - next_), readable())
+                            : line_run{};
+        if (run.count == BLOCK_ROWS - 1) {
+            point_at(line, next_, run.ends[0]);
+            piece_has_zero_ = run.zero;
+            next_ += run.ends[0];
+        } else if (!next_piece(line)) {
+            return false;
+        }
         // Stripping and the cut at a zero byte cannot touch the six prefix bytes, so the raw
         // piece is tested first and only lines that begin "Epoch " are looked at further.
         if (starts_with(line, EPOCH_PREFIX)) {
@@ -239,21 +249,23 @@ bool element_scanner::find_element_block(element_block& block) {
     point_at(block.rows[1], window_.slots[window_.current].data, window_.slots[window_.current].length);
 
     capture_ = &block;
-    // The element lines usually stand whole in the buffer: they are then found in one pass.
-    if (next_ != end_) {
-        const line_run run = find_element_lines(next_, static_cast<std::size_t>(end_ - next_), readable());
-        if (run.count == ELEMENT_LINES) {
-            std::size_t start = 0;
-            for (std::size_t line = 0; line < ELEMENT_LINES; ++line) {
-                const std::size_t length = run.ends[line] - start;
-                point_at(block.rows[2 + line], next_ + start,
-                         run.zero ? line_text_length(next_ + start, length)
-                                  : zero_free_text_length(next_ + start, length));
-                start = run.ends[line];
-            }
-            next_ += start;
-            return true;
+    constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
+    std::size_t first_end = run.count == BLOCK_ROWS - 1 ? run.ends[0] : 0;  // of the lines in `run`
+    if (run.count != BLOCK_ROWS - 1 && next_ != end_) {
+        run = find_lines(next_, ELEMENT_LINES, static_cast<std::size_t>(end_ - next_), readable());
+    }
+    if (run.count >= ELEMENT_LINES) {
+        const char* const lines = next_ - first_end;
+        std::size_t start = first_end;
+        for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
+            const std::size_t end = run.ends[run.count - BLOCK_ROWS + row];
+            point_at(block.rows[row], lines + start,
+                     run.zero ? line_text_length(lines + start, end - start)
+                              : zero_free_text_length(lines + start, end - start));
+            start = end;
         }
+        next_ = lines + start;
+        return true;
     }
     for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
         if (!next_input_line(block.rows[row])) return false;

@@ -124,75 +124,106 @@ decimal_prefix read_decimal_prefix(std::string_view text) {
     return number;
 }
 
-// A decimal value as sign, significant digits and the power of ten of the first digit. The
-// places after the digits read as zeros.
-struct decimal_digits {
+// A value as the integer of its significant digits (at most 17) and the power of ten of the
+// first of them.
+struct decimal_value {
     bool negative = false;
-    char digits[24] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
-                       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
-    std::size_t count = 0;
+    std::uint64_t digits = 0;
+    int count = 1;  // digits in `digits`
     int exponent = 0;
 };
 
-// Writes the value as %g does with six significant digits, rounding half-up on the digits
-// given. The pieces are moved in fixed-size copies; `out` has EPOCH_TEXT_CAPACITY bytes.
-std::size_t write_g(const decimal_digits& value, char* out) {
-    char kept[2 * SIGNIFICANT_DIGITS] = {};
-    std::memcpy(kept, value.digits, SIGNIFICANT_DIGITS);
+// The value rounded to six significant digits, half-up on the seventh: the digits as an integer
+// from 100000 to 999999 (0 for zero), and the power of ten of the first.
+struct six_digits {
+    bool negative;
+    std::uint32_t digits;
+    int exponent;
+};
+
+six_digits round_to_six(decimal_value value) {
+    std::uint64_t digits = value.digits;
+    int count = value.count;
     int exponent = value.exponent;
-    if (value.count > SIGNIFICANT_DIGITS && value.digits[SIGNIFICANT_DIGITS] >= '5') {
-        std::size_t i = SIGNIFICANT_DIGITS;
-        while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
-        if (i > 0) {
-            ++kept[i - 1];
-        } else {
-            kept[0] = '1';
+    if (digits == 0) return {value.negative, 0, 0};
+    for (; count > 7; --count) digits /= 10;  // only the seventh digit decides the rounding
+    if (count == 7) {
+        const bool up = digits % 10 >= 5;
+        digits = digits / 10 + (up ? 1 : 0);
+        if (digits == 1'000'000) {
+            digits = 100'000;
             ++exponent;
         }
     }
-    std::size_t used = SIGNIFICANT_DIGITS;
-    while (used > 1 && kept[used - 1] == '0') --used;
+    for (; count < 6; ++count) digits *= 10;
+    return {value.negative, static_cast<std::uint32_t>(digits), exponent};
+}
 
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+std::uint64_t digit_pair(std::uint32_t pair) {
+    std::uint16_t both;
+    std::memcpy(&both, DIGIT_PAIRS + 2 * pair, 2);
+    return both;
+}
+
+// Writes the value as %g writes it with six significant digits: fixed notation for powers of ten
+// from -4 to 5, exponential with three exponent digits otherwise, trailing zeros dropped. The six
+// digits are made in one word and stored whole, then cut where the point goes; `out` has
+// EPOCH_TEXT_CAPACITY bytes, room for those whole-word stores.
+std::size_t write_g(six_digits value, char* out) {
     char* p = out;
     if (value.negative) *p++ = '-';
-    if (kept[0] == '0') {
+    if (value.digits == 0) {
         *p++ = '0';
-    } else if (exponent < -4 || exponent >= static_cast<int>(SIGNIFICANT_DIGITS)) {
-        *p = kept[0];
+        return static_cast<std::size_t>(p - out);
+    }
+    char text[8];  // the six digits, then two spare bytes
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::uint64_t word = digit_pair(value.digits / 10000) | digit_pair(value.digits / 100 % 100) << 16 |
+                                   digit_pair(value.digits % 100) << 32;
+        std::memcpy(text, &word, 8);
+    } else {
+        for (std::uint32_t i = 6, rest = value.digits; i > 0; rest /= 10) text[--i] = static_cast<char>('0' + rest % 10);
+    }
+    std::size_t used = SIGNIFICANT_DIGITS;
+    for (std::uint32_t rest = value.digits; rest % 10 == 0; rest /= 10) --used;
+
+    const int exponent = value.exponent;
+    if (exponent < -4 || exponent >= static_cast<int>(SIGNIFICANT_DIGITS)) {
+        *p = text[0];
         p[1] = '.';
-        std::memcpy(p + 2, kept + 1, SIGNIFICANT_DIGITS);
+        std::memcpy(p + 2, text + 1, 8 - 1);
         p += used > 1 ? used + 1 : 1;
         const int magnitude = exponent < 0 ? -exponent : exponent;
         p[0] = 'e';
         p[1] = exponent < 0 ? '-' : '+';
         p[2] = static_cast<char>('0' + magnitude / 100);
-        p[3] = static_cast<char>('0' + magnitude / 10 % 10);
-        p[4] = static_cast<char>('0' + magnitude % 10);
+        std::memcpy(p + 3, DIGIT_PAIRS + 2 * (magnitude % 100), 2);
         p += 5;
     } else if (exponent >= 0) {
         // Every place of the integer part is among the six digits, trailing zeros included.
         const std::size_t integer_digits = static_cast<std::size_t>(exponent) + 1;
-        std::memcpy(p, kept, SIGNIFICANT_DIGITS);
+        std::memcpy(p, text, 8);
         p += integer_digits;
         if (used > integer_digits) {
             *p = '.';
-            std::memcpy(p + 1, kept + integer_digits, SIGNIFICANT_DIGITS);
+            std::memcpy(p + 1, text + integer_digits, 8 - integer_digits);
             p += 1 + used - integer_digits;
         }
     } else {
         std::memcpy(p, "0.0000", 6);
         p += 1 - exponent;  // "0." and the zeros after the point
-        std::memcpy(p, kept, SIGNIFICANT_DIGITS);
+        std::memcpy(p, text, 8);
         p += used;
     }
     return static_cast<std::size_t>(p - out);
 }
 
 constexpr std::size_t EXACT_FRACTION_DIGITS = 8;
-constexpr char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 constexpr int EXACT_SIGNIFICANT_DIGITS = 15;  // below 2^53, and room to scale by ten
 constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
 static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
@@ -216,7 +247,7 @@ bool is_binary_fraction(std::int64_t n, std::size_t places) {
 // The usual epoch ("JDT 2451546.5") needs no floating point: when the Julian date is a binary
 // fraction, and so is its difference from MJD_OFFSET, the double subtraction is exact, and the
 // digits of the difference come straight from integers. False when that does not hold.
-bool exact_mjd_digits(const decimal_prefix& jd, decimal_digits& mjd) {
+bool exact_mjd_digits(const decimal_prefix& jd, decimal_value& mjd) {
     const std::size_t fraction_digits = jd.fraction_digits.size();
     if (jd.has_exponent || fraction_digits > EXACT_FRACTION_DIGITS ||
         jd.significant_digits > EXACT_SIGNIFICANT_DIGITS) {
@@ -233,18 +264,10 @@ bool exact_mjd_digits(const decimal_prefix& jd, decimal_digits& mjd) {
     if (!is_binary_fraction(scaled_mjd, scale)) return false;
 
     mjd.negative = scaled_mjd < 0;
-    std::uint64_t magnitude =
-        mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
+    mjd.digits = mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
     mjd.count = 1;
-    while (mjd.count < std::size(POWERS_OF_10) && magnitude >= POWERS_OF_10[mjd.count]) ++mjd.count;
-    // Two digits per division, from the last.
-    char* digit = mjd.digits + mjd.count;
-    for (; magnitude >= 10; magnitude /= 100) {
-        digit -= 2;
-        std::memcpy(digit, DIGIT_PAIRS + 2 * (magnitude % 100), 2);
-    }
-    if (digit != mjd.digits) mjd.digits[0] = static_cast<char>('0' + magnitude);
-    mjd.exponent = static_cast<int>(mjd.count) - 1 - static_cast<int>(scale);
+    while (mjd.count < static_cast<int>(std::size(POWERS_OF_10)) && mjd.digits >= POWERS_OF_10[mjd.count]) ++mjd.count;
+    mjd.exponent = mjd.count - 1 - static_cast<int>(scale);
     return true;
 }
 
@@ -278,19 +301,20 @@ double parse_julian_date(const decimal_prefix& jd) {
 }
 
 // The 17-digit decimal expansion of a finite double, rounded to nearest.
-void expand_double(double value, decimal_digits& out) {
+decimal_value expand_double(double value) {
     char text[32];
     const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
                                     EXPANSION_PRECISION).ptr;
+    decimal_value expansion;
     const char* p = text;
-    out.negative = *p == '-';
-    if (out.negative) ++p;
-    out.count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') out.digits[out.count++] = *p;
-    }
+    expansion.negative = *p == '-';
+    if (expansion.negative) ++p;
+    expansion.digits = static_cast<std::uint64_t>(*p++ - '0');
+    for (++p; *p != 'e'; ++p) expansion.digits = expansion.digits * 10 + static_cast<std::uint64_t>(*p - '0');
+    expansion.count = EXPANSION_PRECISION + 1;
     ++p;  // past the 'e'
-    std::from_chars(*p == '+' ? p + 1 : p, end, out.exponent);
+    std::from_chars(*p == '+' ? p + 1 : p, end, expansion.exponent);
+    return expansion;
 }
 
 constexpr std::string_view INFINITY_TEXT = "inf";
@@ -307,7 +331,7 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
         jd = read_decimal_prefix(rest);
     }
 
-    decimal_digits mjd;
+    decimal_value mjd;
     if (!exact_mjd_digits(jd, mjd)) {
         const double value = parse_julian_date(jd) - MJD_OFFSET;
         if (std::isinf(value)) {
@@ -316,9 +340,9 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
             p = std::copy(INFINITY_TEXT.begin(), INFINITY_TEXT.end(), p);
             return static_cast<std::size_t>(p - out);
         }
-        expand_double(value, mjd);
+        mjd = expand_double(value);
     }
-    return write_g(mjd, out);
+    return write_g(round_to_six(mjd), out);
 }
 
 }  // namespace orbitcsv
