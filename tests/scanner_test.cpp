@@ -23,8 +23,8 @@ std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_siz
 
 using block_rows = std::vector<std::string>;
 
-std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size) {
-    memory_source source(input);
+std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, std::size_t read_size = SIZE_MAX) {
+    memory_source source(input, read_size);
     std::vector<char> buffer(buffer_size);
     element_scanner scanner(source, buffer);
     std::vector<block_rows> blocks;
@@ -131,6 +131,36 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
     block_case{"EpochInASecondPiece", X131 + EPOCH + "\n" + ELEMENTS, {rows(X131)}},
     block_case{"ZeroByteAfterPrefixHidesMarks", std::string("Epoch \0TT = JDT 1\n", 18) + ELEMENTS, {}}),
     [](const auto& info) { return info.param.name; });
+
+// A few thousand lines mixing blocks with everything that changes where lines and pieces end:
+// long lines, CR LF, zero bytes, bytes from 0x80 up, epoch-like lines and "Id" lines.
+std::string mixed_input() {
+    const std::string lines[] = {
+        "(433) Eros", EPOCH, "Id. 1898 DQ", "", "\r", std::string(130, 'c') + "\r", std::string(131, 'x'),
+        std::string(200, 'y') + EPOCH, "Epoch " + std::string(140, 'z') + " TT = JDT 2451546.5",
+        std::string("ab\0Epoch TT = JDT 1", 20), "Jos\xc3\xa9 \xff\xfe", "Epoch TT JDT", "e1", "M 319.31943"};
+    std::string text;
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 4000; ++i) {
+        state = state * 1103515245 + 12345;
+        text += lines[(state >> 16) % std::size(lines)];
+        text += (state >> 8) % 5 == 0 ? "\r\n" : "\n";
+    }
+    return text;
+}
+
+TEST(ElementScanner, GivesTheSameBlocksForEveryBufferSizeOnMixedInput) {
+    const std::string input = mixed_input();
+    const std::vector<block_rows> expected = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
+    EXPECT_GT(expected.size(), 100u);
+    for (const std::size_t size : {1, 2, 7, 64, 131, 132, 133, 4096}) {
+        EXPECT_EQ(blocks_of(input, size), expected) << "buffer of " << size;
+    }
+    // Reads that come back short, as from a pipe, leave a large buffer partly filled.
+    for (const std::size_t read_size : {1, 7, 100, 1000}) {
+        EXPECT_EQ(blocks_of(input, DEFAULT_READ_BUFFER_BYTES, read_size), expected) << "reads of " << read_size;
+    }
+}
 
 TEST(ElementScanner, ReportsAReadFailureApartFromTheEnd) {
     struct failing_source final : byte_source {
