@@ -95,14 +95,7 @@ int run_conversion(int argc, char** argv) {
     fd_sink sink(output_fd);
     output_buffer out(sink, output_storage);
 
-    write_csv_header(out);
-    std::int64_t records = 0;
-    // After a failed write nothing more can reach the output, so the run stops there.
-    while (!out.failed() && scanner.find_element_block(block)) {
-        convert_block(block, record);
-        write_csv_row(out, record);
-        ++records;
-    }
+    const std::int64_t records = write_csv_table(scanner, out, block, record);
 
     // Rows converted before a read error stay in the output; the error is still reported.
     bool read_ok = !scanner.read_failed();

@@ -176,4 +176,17 @@ void write_csv_row(output_buffer& out, const orbit_record& record) {
     out.commit(p);
 }
 
+std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
+                             orbit_record& record) {
+    write_csv_header(out);
+    std::int64_t records = 0;
+    // After a failed write nothing more can reach the output, so the run stops there.
+    while (!out.failed() && scanner.find_element_block(block)) {
+        convert_block(block, record);
+        write_csv_row(out, record);
+        ++records;
+    }
+    return records;
+}
+
 }  // namespace orbitcsv

@@ -7,6 +7,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -108,5 +109,10 @@ inline constexpr std::size_t CSV_ROW_CAPACITY =
 
 void write_csv_header(output_buffer& out);
 void write_csv_row(output_buffer& out, const orbit_record& record);
+
+// The whole table: the header, then one row for every block the scanner finds, converted in
+// `block` and `record`, until the input ends or a write fails. Returns the rows written.
+std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
+                             orbit_record& record);
 
 }  // namespace orbitcsv

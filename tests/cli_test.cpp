@@ -149,6 +149,27 @@ TEST_P(Cli, WritesTheTableMessagesStatusAndFiles) {
 }
 
 const std::string ROW = "Eros 433" + EROS_VALUES;
+
+// Bytes of every value, none of them making an epoch line.
+std::string garbage(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 2026;
+    for (char& byte : bytes) {
+        state = state * 1664525 + 1013904223;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::string without_last_line(const std::string& text) {
+    return text.substr(0, text.rfind('\n', text.size() - 2) + 1);
+}
+
+const std::string EPOCH_LINE = EROS_LINES[0] + "\n";
+const std::string WITH_ZERO_BYTES = std::string("\0", 1) + EPOCH_LINE + std::string("(433) Er\0os\n", 12) + EPOCH_LINE +
+                                    std::string("M 319\0.31943\n", 13) + EROS_LINES[2] + "\n" +
+                                    std::string("\0a   1.4582472      Node   304.40070\n", 37) + EROS_LINES[4] +
+                                    "\n" + EROS_LINES[5] + "\x1a\n";
 const std::string PROSE = "Observations of the night, with residuals:\n  0.1-  0.2+\n\n";
 const std::string LONG_NAME(120, 'L');
 
@@ -186,8 +207,44 @@ INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::Values(
     cli_case{"OutputIsTheInput", {{"in", eros("(433) Eros")}}, {"in", "in"}, {}, "",
              "Output file in is the input file\n", 2, {{"in", eros("(433) Eros")}}},
     cli_case{"StandardErrorClosedKeepsTheTableClean", {{"in", eros("(433) Eros")}}, {"in", "out.csv"},
-             {.close_err = true}, "", "", 0, {{"out.csv", HEADER + ROW}}}),
+             {.close_err = true}, "", "", 0, {{"out.csv", HEADER + ROW}}},
+    // Hostile input: nothing may crash, and what can be converted is.
+    cli_case{"BinaryGarbage", {{"in", garbage(1 << 16) + eros("(433) Eros")}}, {"in"}, {}, HEADER + ROW,
+             "1 record written.\n", 0},
+    cli_case{"ZeroBytesEndLinesAnd1AIsStripped", {{"in", WITH_ZERO_BYTES}}, {"in"}, {},
+             HEADER + "Er 433,11.16,0.46,319,178.63711,,10.82830,0.2229193,,51546\n", "1 record written.\n", 0},
+    cli_case{"LinesEndedByCrAloneAreOneLongLine", {{"in", eros("(433) Eros", "\r")}}, {"in"}, {}, HEADER,
+             "0 records written.\n", 0},
+    cli_case{"NothingButEpochLines", {{"in", [] {
+                 std::string text;
+                 for (int i = 0; i < 100; ++i) text += EPOCH_LINE;
+                 return text;
+             }()}},
+             {"in"}, {}, HEADER + [] {
+                 std::string rows;
+                 for (int i = 0; i < 16; ++i) {
+                     rows += " (Unnamed),TT=JDT24,,och2000Jan.,DT2451546,DT2451546,DT2451546,och2000Jan.,och2000Jan.,51546\n";
+                 }
+                 return rows;
+             }(), "16 records written.\n", 0},
+    cli_case{"BlockCutShortAtTheEnd", {{"in", eros("(433) Eros") + without_last_line(eros("(1) Ceres"))}}, {"in"}, {},
+             HEADER + ROW, "1 record written.\n", 0},
+    // With its newline a line of 130 bytes is one piece; one of 131 is two, the second empty.
+    cli_case{"DesignationsFillingALine",
+             {{"in", eros("(" + std::string(128, 'n') + ")") + "\n" + eros("(" + std::string(129, 'n') + ")")}},
+             {"in"}, {}, HEADER + " " + std::string(128, 'n') + EROS_VALUES + " (Unnamed)" + EROS_VALUES,
+             "2 records written.\n", 0},
+    cli_case{"InputUnderARegularFile", {{"in", "text"}}, {"in/x"}, {}, "", "Cannot open input file in/x\n", 2}),
     [](const auto& info) { return info.param.name; });
+
+TEST(Cli, FiftyMegabyteLineWithoutNewlineAfterABlock) {
+    const folder dir;
+    write_file(dir / "in", eros("(433) Eros") + std::string(50'000'000, 'x'));
+    const outcome result = dir.run({"in"});
+    EXPECT_EQ(result.out, HEADER + ROW);
+    EXPECT_EQ(result.err, "1 record written.\n");
+    EXPECT_EQ(result.status, 0);
+}
 
 TEST(Cli, OutputThroughALinkToTheInputIsRefused) {
     const folder dir;

@@ -1,4 +1,4 @@
-#include "element_block.hpp"
+#include "scan_results.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,31 +10,6 @@ namespace {
 
 // Read buffers that put refills before, inside and just past a 131-byte piece, and the default.
 constexpr std::size_t BUFFER_SIZES[] = {1, 2, 7, 131, 132, DEFAULT_READ_BUFFER_BYTES};
-
-std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_size) {
-    memory_source source(input);
-    std::vector<char> buffer(buffer_size);
-    element_scanner scanner(source, buffer);
-    std::vector<std::string> lines;
-    line_slot line;
-    while (scanner.next_input_line(line)) lines.emplace_back(line.text());
-    return lines;
-}
-
-using block_rows = std::vector<std::string>;
-
-std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, std::size_t read_size = SIZE_MAX) {
-    memory_source source(input, read_size);
-    std::vector<char> buffer(buffer_size);
-    element_scanner scanner(source, buffer);
-    std::vector<block_rows> blocks;
-    element_block block;
-    while (scanner.find_element_block(block)) {
-        blocks.emplace_back();
-        for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
-    }
-    return blocks;
-}
 
 const std::string EPOCH = "Epoch 2000 Jan. 3.0 TT = JDT 2451546.5";
 const std::string ELEMENTS = "e1\ne2\ne3\ne4\ne5\n";

@@ -1,0 +1,26 @@
+// Any bytes: the lines and blocks the scanner finds must not depend on the size of its read
+// buffer nor on how short the reads come back.
+#include "scan_results.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace orbitcsv;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto lines = lines_of(input, DEFAULT_READ_BUFFER_BYTES);
+    const auto blocks = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
+    // Sizes around a piece, and one and a read size that the input itself picks.
+    const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
+    const std::size_t read_size = size > 1 ? 1 + data[size - 1] % 200 : SIZE_MAX;
+    for (const std::size_t buffer : {std::size_t{1}, std::size_t{7}, std::size_t{131}, std::size_t{132}, picked}) {
+        if (lines_of(input, buffer) != lines || blocks_of(input, buffer) != blocks ||
+            blocks_of(input, DEFAULT_READ_BUFFER_BYTES, read_size) != blocks) {
+            std::fprintf(stderr, "scanner fuzz: buffer of %zu or reads of %zu differ\n", buffer, read_size);
+            std::abort();
+        }
+    }
+    return 0;
+}
