@@ -145,7 +145,8 @@ const char* find_epoch_candidate(const char* first, const char* end) {
                                         : std::memcmp(e, EPOCH_PREFIX.data(), have) != 0) {
             continue;
         }
-        line = after_last_newline(looked, e, line);
+        // Usually the 'E' begins a line, and the newline before it settles where pieces count from.
+        line = e != looked && e[-1] == '\n' ? e : after_last_newline(looked, e, line);
         looked = e;
         if ((e - line) % PIECE_BYTES == 0) return e;
     }

@@ -125,10 +125,18 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
         // The usual value, one run of non-blank bytes in blanks, is found and copied through one
         // 16-byte vector of the range.
         // Straight from the line when 32 bytes of it follow `first`, else through a copy.
-        char copy[32] = {};
         const std::size_t have = line.size() - first;
         const char* bytes = line.data() + first;
-        if (have < 32) bytes = static_cast<const char*>(std::memcpy(copy, bytes, std::min<std::size_t>(have, 16)));
+        char copy[32];
+        if (have < 32) {
+            std::memset(copy, 0, sizeof copy);
+            if (have >= 16) {
+                std::memcpy(copy, bytes, 16);
+            } else {
+                std::memcpy(copy, bytes, have);
+            }
+            bytes = copy;
+        }
         const std::uint32_t kept = ~masks::whitespace16(bytes) & masks::low_bits(width);
         if (kept == 0) return 0;
         const int from = std::countr_zero(kept);
