@@ -49,39 +49,6 @@ bool contains(std::string_view text, std::string_view word) {
     return false;
 }
 
-struct piece_end {
-    std::size_t length;  // up to and with the newline, or `reach` without one
-    bool newline;        // the piece ends with its newline
-    bool zero;           // a zero byte stands in the piece
-};
-
-// How far from `p` whole 16-byte vectors may be loaded: `readable` bytes are safe to read.
-constexpr std::size_t vector_limit(std::size_t wanted, std::size_t readable) {
-    return readable < 16 ? 0 : std::min(wanted, readable - 15);
-}
-
-// Where the piece at `p` ends within `reach` bytes. Lines are read 16 bytes at a time, looking
-// for the newline and a zero byte in one test, and byte by byte where vectors may not go.
-piece_end find_piece_end(const char* p, std::size_t reach, std::size_t readable) {
-    bool zero = false;
-    std::size_t at = 0;
-    for (const std::size_t limit = vector_limit(reach, readable); at < limit; at += 16) {
-        std::uint32_t hits = masks::newline_or_zero16(p + at);
-        if (hits == 0) continue;
-        if (reach - at < 16) hits &= masks::low_bits(reach - at);
-        for (; hits != 0; hits &= hits - 1) {
-            const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
-            if (p[hit] == '\n') return {hit + 1, true, zero};
-            zero = true;
-        }
-    }
-    for (; at < reach; ++at) {
-        if (p[at] == '\n') return {at + 1, true, zero};
-        zero = zero || p[at] == '\0';
-    }
-    return {reach, false, zero};
-}
-
 // The ends of lines that follow one another from a start, each just after its newline.
 struct line_run {
     std::size_t ends[BLOCK_ROWS - 1];  // the epoch line and the element lines at most
@@ -90,29 +57,34 @@ struct line_run {
 };
 
 // The next `wanted` lines, when all stand whole in the `available` bytes from `p` and none is
-// longer than a piece: found in one pass, 64 bytes at a time while `readable` allows. Fewer
-// ends mean they do not, and the lines are to be read one by one.
+// longer than a piece: found in one pass, 64 bytes at a time while `readable` allows and byte by
+// byte after that. Fewer ends mean they do not, and the lines are to be read one by one.
 line_run find_lines(const char* p, std::size_t wanted, std::size_t available, std::size_t readable) {
     line_run run;
     std::size_t line_start = 0;
+    // Takes the newline or zero byte at `hit`; false once the run is whole or a line too long.
+    const auto take = [&](std::size_t hit) {
+        if (p[hit] != '\n') {
+            run.zero = true;
+            return true;
+        }
+        if (hit + 1 - line_start > LINE_PIECE_BYTES) return false;
+        run.ends[run.count++] = hit + 1;
+        line_start = hit + 1;
+        return run.count < wanted;
+    };
     // The lines cannot reach past this; a longer one is caught at its newline, or by the count.
     available = std::min(available, wanted * LINE_PIECE_BYTES);
-    const std::size_t limit = readable < 64 ? 0 : std::min(available, readable - 63);
-    for (std::size_t at = 0; at < limit; at += 64) {
+    std::size_t at = 0;
+    for (const std::size_t limit = readable < 64 ? 0 : std::min(available, readable - 63); at < limit; at += 64) {
         std::uint64_t hits = masks::newline_or_zero64(p + at);
-        if (hits == 0) continue;
         if (available - at < 64) hits &= (std::uint64_t{1} << (available - at)) - 1;
         for (; hits != 0; hits &= hits - 1) {
-            const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(hits));
-            if (p[hit] != '\n') {
-                run.zero = true;
-                continue;
-            }
-            if (hit + 1 - line_start > LINE_PIECE_BYTES) return run;
-            run.ends[run.count++] = hit + 1;
-            if (run.count == wanted) return run;
-            line_start = hit + 1;
+            if (!take(at + static_cast<std::size_t>(std::countr_zero(hits)))) return run;
         }
+    }
+    for (; at < available; ++at) {
+        if ((p[at] == '\n' || p[at] == '\0') && !take(at)) return run;
     }
     return run;
 }
@@ -250,8 +222,9 @@ bool element_scanner::find_element_block(element_block& block) {
     point_at(block.rows[1], window_.slots[window_.current].data, window_.slots[window_.current].length);
 
     capture_ = &block;
+    // The element lines: from the run that held the epoch line, or from a run of their own.
     constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
-    std::size_t first_end = run.count == BLOCK_ROWS - 1 ? run.ends[0] : 0;  // of the lines in `run`
+    const std::size_t first_end = run.count == BLOCK_ROWS - 1 ? run.ends[0] : 0;  // where they start in the run
     if (run.count != BLOCK_ROWS - 1 && next_ != end_) {
         run = find_lines(next_, ELEMENT_LINES, static_cast<std::size_t>(end_ - next_), readable());
     }
@@ -277,14 +250,14 @@ bool element_scanner::find_element_block(element_block& block) {
 // The fast path: the whole piece is in the buffer and is handed out where it lies.
 bool element_scanner::next_piece(line_slot& line) {
     if (next_ == end_ && !refill()) return false;
-    const std::size_t available = static_cast<std::size_t>(end_ - next_);
-    const std::size_t reach = available < LINE_PIECE_BYTES ? available : LINE_PIECE_BYTES;
-    const piece_end piece = find_piece_end(next_, reach, readable());
+    const auto available = static_cast<std::size_t>(end_ - next_);
+    const line_run run = find_lines(next_, 1, available, readable());
     // Without a newline, a piece shorter than LINE_PIECE_BYTES may go on after the buffer.
-    if (!piece.newline && available < LINE_PIECE_BYTES) return assemble_piece(line);
-    point_at(line, next_, piece.length);
-    piece_has_zero_ = piece.zero;
-    next_ += piece.length;
+    if (run.count == 0 && available < LINE_PIECE_BYTES) return assemble_piece(line);
+    const std::size_t length = run.count == 1 ? run.ends[0] : LINE_PIECE_BYTES;
+    point_at(line, next_, length);
+    piece_has_zero_ = run.zero;
+    next_ += length;
     return true;
 }
 
