@@ -2,6 +2,7 @@
 // text and the CSV row, each beside the plain alternative it competes with.
 #include "element_block.hpp"
 #include "orbit_record.hpp"
+#include "sample_block.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -15,15 +16,6 @@ namespace {
 
 using namespace orbitcsv;
 
-const char* const EROS[BLOCK_ROWS] = {
-    "(433) Eros",
-    "Epoch 2026 Dec. 17.0 TT = JDT 2461026.5",
-    "M 197.25843                    (2000.0)             P               Q",
-    "n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721",
-    "a   1.4579614      Node   304.28871    +0.85203301     +0.38772165",
-    "e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093",
-    "P   3.62           H   11.16       G   0.46      U     2",
-};
 
 const std::string OBSERVATION =
     "     K26W03A  C2026 11 24.31822 03 12 44.21 +19 04 12.6          19.8 R      568\n";
@@ -31,7 +23,7 @@ const std::string OBSERVATION =
 // About 8 MB of text: in the sparse shape 35 observation lines per block, in the dense one none.
 std::string circular_text(int observations_per_block) {
     std::string block;
-    for (const char* line : EROS) block += std::string(line) + "\n";
+    for (const std::string_view line : EROS_BLOCK) (block += line) += '\n';
     std::string section;
     for (int i = 0; i < observations_per_block; ++i) section += OBSERVATION;
     section += block;
@@ -79,10 +71,7 @@ struct discard_sink final : byte_sink {
 
 void BM_ConvertBlock(benchmark::State& state) {
     element_block block;
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) {
-        block.rows[row].data = EROS[row];
-        block.rows[row].length = std::strlen(EROS[row]);
-    }
+    point_rows_at(block, EROS_BLOCK);
     orbit_record record;
     for (auto _ : state) {
         convert_block(block, record);
@@ -92,10 +81,7 @@ void BM_ConvertBlock(benchmark::State& state) {
 
 void BM_WriteCsvRow(benchmark::State& state) {
     element_block block;
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) {
-        block.rows[row].data = EROS[row];
-        block.rows[row].length = std::strlen(EROS[row]);
-    }
+    point_rows_at(block, EROS_BLOCK);
     orbit_record record;
     convert_block(block, record);
     discard_sink sink;
@@ -104,18 +90,19 @@ void BM_WriteCsvRow(benchmark::State& state) {
     for (auto _ : state) write_csv_row(out, record);
 }
 
-void epoch(benchmark::State& state, const char* line) {
+void epoch(benchmark::State& state, std::string_view line) {
     char out[EPOCH_TEXT_CAPACITY];
     for (auto _ : state) benchmark::DoNotOptimize(epoch_mjd_text(line, out));
 }
 
-void BM_EpochUsual(benchmark::State& state) { epoch(state, EROS[1]); }
+void BM_EpochUsual(benchmark::State& state) { epoch(state, EROS_BLOCK[1]); }
 void BM_EpochManyDigits(benchmark::State& state) { epoch(state, "Epoch 2026 Dec. 17.0 TT = JDT 2461026.123456789"); }
 void BM_EpochExponent(benchmark::State& state) { epoch(state, "Epoch 2026 Dec. 17.0 TT = JDT 2.4610265D6"); }
 
 // What a stdio version does for the same field: strtod, then printf's %g.
 void BM_EpochStrtodPrintf(benchmark::State& state) {
-    const char* number = std::strstr(EROS[1], "JDT") + 3;
+    const std::string line(EROS_BLOCK[1]);
+    const char* number = std::strstr(line.c_str(), "JDT") + 3;
     char out[32];
     for (auto _ : state) {
         benchmark::DoNotOptimize(std::snprintf(out, sizeof out, "%g", std::strtod(number, nullptr) - MJD_OFFSET));

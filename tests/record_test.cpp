@@ -1,4 +1,5 @@
 #include "orbit_record.hpp"
+#include "sample_block.hpp"
 
 #include <gtest/gtest.h>
 
@@ -65,10 +66,7 @@ struct string_sink final : byte_sink {
 // Converts a block given as its seven lines and returns the CSV row written for it.
 std::string row_for(const std::vector<std::string>& lines) {
     element_block block;
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) {
-        block.rows[row].data = lines[row].data();
-        block.rows[row].length = lines[row].size();
-    }
+    point_rows_at(block, lines);
     orbit_record record;
     convert_block(block, record);
     string_sink sink;
@@ -79,15 +77,7 @@ std::string row_for(const std::vector<std::string>& lines) {
     return sink.written;
 }
 
-const std::vector<std::string> EROS = {
-    "(433) Eros",
-    "Epoch 2026 Dec. 17.0 TT = JDT 2461026.5",
-    "M 197.25843                    (2000.0)             P               Q",
-    "n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721",
-    "a   1.4579614      Node   304.28871    +0.85203301     +0.38772165",
-    "e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093",
-    "P   3.62           H   11.16       G   0.46      U     2",
-};
+const std::vector<std::string> EROS(std::begin(EROS_BLOCK), std::end(EROS_BLOCK));
 
 std::vector<std::string> with(std::vector<std::string> lines, std::size_t row, std::string text) {
     lines[row] = std::move(text);
