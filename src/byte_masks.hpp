@@ -1,7 +1,7 @@
-// Byte masks over 16 or 64 bytes at a time: bit i is set when byte i has the property asked
-// about. The scanner finds line ends and the conversion its fields through them, so the
-// per-byte work of the hot path runs in vector registers. Every function reads all of its 16 or
-// 64 bytes: callers make sure those bytes are theirs to read.
+// Byte tests over 16 or 64 bytes at a time, mostly as masks: bit i is set when byte i has the
+// property asked about. The scanner finds line ends and the conversion its fields through them,
+// so the per-byte work of the hot path runs in vector registers. Every function reads whole
+// vectors of 16 bytes: callers make sure those bytes are theirs to read.
 #pragma once
 
 #include <cstddef>
@@ -21,9 +21,6 @@ inline __m128i load16(const char* p) {
 inline std::uint32_t bits(__m128i matches) {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
 }
-inline std::uint32_t equal16(const char* p, char c) {
-    return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c)));
-}
 inline std::uint32_t newline_or_zero16(const char* p) {
     const __m128i bytes = load16(p);
     return bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
@@ -36,16 +33,6 @@ inline std::uint32_t whitespace16(const char* p) {
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
     return bits(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
 }
-// The bytes that make a CSV field need quotes: comma, double quote, CR and LF.
-inline std::uint32_t csv_special16(const char* p) {
-    const __m128i bytes = load16(p);
-    const __m128i comma_or_quote = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')),
-                                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
-    const __m128i line_break = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
-                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
-    return bits(_mm_or_si128(comma_or_quote, line_break));
-}
-
 // How many of the first `length` bytes at p call for CSV quotes. The count is kept per byte lane
 // (a match subtracts one) and summed once at the end, so `length` stays below 255 vectors.
 // Reads whole 16-byte vectors.
@@ -79,14 +66,6 @@ inline std::uint32_t whitespace16(const char* p) {
     for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r')) << i;
     return mask;
 }
-inline std::uint32_t csv_special16(const char* p) {
-    std::uint32_t mask = 0;
-    for (int i = 0; i < 16; ++i) {
-        mask |= static_cast<std::uint32_t>(p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n') << i;
-    }
-    return mask;
-}
-
 inline std::size_t count_csv_specials(const char* p, std::size_t length) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < length; ++i) count += p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n';

@@ -2,7 +2,6 @@
 
 #include "byte_masks.hpp"
 
-#include <algorithm>
 #include <bit>
 
 namespace orbitcsv {
@@ -15,22 +14,9 @@ std::string_view trim_whitespace(std::string_view text) {
     return text;
 }
 
-constexpr bool is_csv_special(char c) {
-    return c == ',' || c == '"' || c == '\r' || c == '\n';
-}
-
-// Fields holding a comma, a double quote, CR or LF are quoted, as RFC 4180 asks. The test runs
-// 16 bytes at a time as far as the field's storage allows.
-template <std::size_t Capacity>
-bool needs_quotes(const text_field<Capacity>& field) {
-    std::size_t at = 0;
-    for (; at < field.length && at + 16 <= Capacity; at += 16) {
-        if ((masks::csv_special16(field.text + at) & masks::low_bits(field.length - at)) != 0) return true;
-    }
-    for (; at < field.length; ++at) {
-        if (is_csv_special(field.text[at])) return true;
-    }
-    return false;
+// Fields holding a comma, a double quote, CR or LF are quoted, as RFC 4180 asks.
+bool needs_quotes(std::string_view field) {
+    return field.find_first_of(",\"\r\n") != std::string_view::npos;
 }
 
 template <std::size_t Capacity>
@@ -56,7 +42,7 @@ char* put_escaped(char* out, std::string_view text) {
 
 template <std::size_t Capacity>
 char* put_field(char* out, const text_field<Capacity>& field) {
-    if (!needs_quotes(field)) return put(out, field);
+    if (!needs_quotes(field.view())) return put(out, field);
     *out++ = '"';
     out = put_escaped(out, field.view());
     *out++ = '"';
@@ -80,7 +66,7 @@ bool holds_only_separators(const char* row, std::size_t length) {
 // The row again, from its start, with every field that needs it quoted. Name and number share
 // the first column, so they are quoted together.
 char* write_quoted_row(char* p, const orbit_record& record) {
-    if (needs_quotes(record.name) || needs_quotes(record.number)) {
+    if (needs_quotes(record.name.view()) || needs_quotes(record.number.view())) {
         *p++ = '"';
         p = put_escaped(p, record.name.view());
         *p++ = ' ';
