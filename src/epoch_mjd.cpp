@@ -33,16 +33,16 @@ struct decimal_prefix {
     std::string_view fraction_digits;
     bool has_exponent = false;
     long exponent = 0;
-    std::uint64_t significand = 0;  // the digits without the point, while there are few enough
+    std::uint64_t significand = 0;  // the digits without the point, as one integer
     int significant_digits = 0;     // digits from the first non-zero one on
 
     bool empty() const { return integer_digits.empty() && fraction_digits.empty(); }
 };
 
-constexpr std::uint64_t POWERS_OF_10[] = {1,         10,         100,         1000,         10000,
-                                          100000,    1000000,    10000000,    100000000,    1000000000,
-                                          10000000000, 100000000000, 1000000000000, 10000000000000,
-                                          100000000000000, 1000000000000000, 10000000000000000};
+constexpr std::uint64_t POWERS_OF_10[] = {
+    1,          10,          100,          1000,          10000,          100000,
+    1000000,    10000000,    100000000,    1000000000,    10000000000,    100000000000,
+    1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000};
 
 constexpr std::uint64_t repeated_byte(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
@@ -50,7 +50,9 @@ constexpr std::uint64_t repeated_byte(unsigned char byte) { return std::uint64_t
 // byte that is not. A byte is a digit when it is 0x3_ with a low nibble below ten.
 unsigned leading_digits(std::uint64_t word) {
     const std::uint64_t x = word ^ repeated_byte('0');
-    const std::uint64_t not_digit = (x & repeated_byte(0xF0)) | (((x & repeated_byte(0x0F)) + repeated_byte(0x06)) & repeated_byte(0xF0));
+    const std::uint64_t high_nibble_set = x & repeated_byte(0xF0);
+    const std::uint64_t low_nibble_over_9 = ((x & repeated_byte(0x0F)) + repeated_byte(0x06)) & repeated_byte(0xF0);
+    const std::uint64_t not_digit = high_nibble_set | low_nibble_over_9;
     return not_digit == 0 ? 8 : static_cast<unsigned>(std::countr_zero(not_digit)) / 8;
 }
 
@@ -84,7 +86,9 @@ std::uint64_t digits_value(std::uint64_t word, unsigned count) {
             run_ended = count < 8;
         }
     }
-    for (; !run_ended && p != end && is_digit(*p); ++p) significand = significand * 10 + static_cast<unsigned>(*p - '0');
+    for (; !run_ended && p != end && is_digit(*p); ++p) {
+        significand = significand * 10 + static_cast<unsigned>(*p - '0');
+    }
     number.significand = significand;
 
     const auto count = static_cast<std::size_t>(p - first);
@@ -187,7 +191,9 @@ std::size_t write_g(six_digits value, char* out) {
                                    digit_pair(value.digits % 100) << 32;
         std::memcpy(text, &word, 8);
     } else {
-        for (std::uint32_t i = 6, rest = value.digits; i > 0; rest /= 10) text[--i] = static_cast<char>('0' + rest % 10);
+        for (std::uint32_t i = 6, rest = value.digits; i > 0; rest /= 10) {
+            text[--i] = static_cast<char>('0' + rest % 10);
+        }
     }
     std::size_t used = SIGNIFICANT_DIGITS;
     for (std::uint32_t rest = value.digits; rest % 10 == 0; rest /= 10) --used;

@@ -223,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::Values(
              {"in"}, {}, HEADER + [] {
                  std::string rows;
                  for (int i = 0; i < 16; ++i) {
-                     rows += " (Unnamed),TT=JDT24,,och2000Jan.,DT2451546,DT2451546,DT2451546,och2000Jan.,och2000Jan.,51546\n";
+                     rows += " (Unnamed),TT=JDT24,,och2000Jan.,DT2451546,DT2451546,DT2451546,och2000Jan.,"
+                             "och2000Jan.,51546\n";
                  }
                  return rows;
              }(), "16 records written.\n", 0},
