@@ -34,7 +34,7 @@ struct line_slot {
 
     const char* data = own;
     std::size_t length = 0;
-    char own[LINE_CAPACITY];
+    char own[LINE_CAPACITY]{};
 };
 
 // The designation line, the epoch line and the five lines after it, in that order.
