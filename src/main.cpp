@@ -37,7 +37,7 @@ element_block block;
 orbit_record record;
 
 // A message on standard error; when even that fails there is nobody left to tell.
-void report(const char* format, const char* name = "") {
+void report(const char* format, const char* name) {
     (void)dprintf(STDERR_FILENO, format, name);
 }
 

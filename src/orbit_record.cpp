@@ -40,15 +40,6 @@ char* put_escaped(char* out, std::string_view text) {
     return out;
 }
 
-template <std::size_t Capacity>
-char* put_field(char* out, const text_field<Capacity>& field) {
-    if (!needs_quotes(field.view())) return put(out, field);
-    *out++ = '"';
-    out = put_escaped(out, field.view());
-    *out++ = '"';
-    return out;
-}
-
 // The fields after the first column, in the order of the header.
 constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
     &orbit_record::magnitude_h,    &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
@@ -63,10 +54,12 @@ bool holds_only_separators(const char* row, std::size_t length) {
     return masks::count_csv_specials(row, length) == std::size(VALUE_FIELDS) + 1;
 }
 
-// The row again, from its start, with every field that needs it quoted. Name and number share
-// the first column, so they are quoted together.
-char* write_quoted_row(char* p, const orbit_record& record) {
-    if (needs_quotes(record.name.view()) || needs_quotes(record.number.view())) {
+// Writes the row at `p` and returns its end. With Quoting, every field that needs it is quoted;
+// name and number share the first column, so they are quoted together. Without, no field is
+// looked at, which is the row's fast path.
+template <bool Quoting>
+char* put_row(char* p, const orbit_record& record) {
+    if (Quoting && (needs_quotes(record.name.view()) || needs_quotes(record.number.view()))) {
         *p++ = '"';
         p = put_escaped(p, record.name.view());
         *p++ = ' ';
@@ -77,9 +70,16 @@ char* write_quoted_row(char* p, const orbit_record& record) {
         *p++ = ' ';
         p = put(p, record.number);
     }
-    for (const auto field : VALUE_FIELDS) {
+    for (const auto member : VALUE_FIELDS) {
+        const text_field<FIELD_CAPACITY>& field = record.*member;
         *p++ = ',';
-        p = put_field(p, record.*field);
+        if (Quoting && needs_quotes(field.view())) {
+            *p++ = '"';
+            p = put_escaped(p, field.view());
+            *p++ = '"';
+        } else {
+            p = put(p, field);
+        }
     }
     *p++ = '\n';
     return p;
@@ -109,8 +109,8 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
     const std::size_t width = end - first;
     if (width <= 16) {
         // The usual value, one run of non-blank bytes in blanks, is found and copied through one
-        // 16-byte vector of the range.
-        // Straight from the line when 32 bytes of it follow `first`, else through a copy.
+        // 16-byte vector of the range, read straight from the line when 32 bytes of it follow
+        // `first` and through a padded copy otherwise.
         const std::size_t have = line.size() - first;
         const char* bytes = line.data() + first;
         char copy[32];
@@ -157,17 +157,11 @@ void write_csv_header(output_buffer& out) {
 
 void write_csv_row(output_buffer& out, const orbit_record& record) {
     char* const row = out.reserve(CSV_ROW_CAPACITY);
-    // Rows almost never need quotes: the row is written plainly, then checked in one pass.
-    char* p = put(row, record.name);
-    *p++ = ' ';
-    p = put(p, record.number);
-    for (const auto field : VALUE_FIELDS) {
-        *p++ = ',';
-        p = put(p, record.*field);
-    }
-    *p++ = '\n';
-    if (!holds_only_separators(row, static_cast<std::size_t>(p - row))) p = write_quoted_row(row, record);
-    out.commit(p);
+    // Rows almost never need quotes: the row is written plainly, checked in one pass, and only
+    // written again with quotes when some field holds a byte that calls for them.
+    char* end = put_row<false>(row, record);
+    if (!holds_only_separators(row, static_cast<std::size_t>(end - row))) end = put_row<true>(row, record);
+    out.commit(end);
 }
 
 std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
