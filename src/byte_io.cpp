@@ -1,18 +1,9 @@
 #include "byte_io.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace orbitcsv {
-
-std::ptrdiff_t fd_source::read_some(char* into, std::size_t capacity) {
-    for (;;) {
-        const ssize_t got = ::read(fd_, into, capacity);
-        if (got >= 0 || errno != EINTR) return got;
-    }
-}
 
 std::ptrdiff_t memory_source::read_some(char* into, std::size_t capacity) {
     const std::size_t count = std::min({capacity, chunk_, rest_.size()});
@@ -21,18 +12,28 @@ std::ptrdiff_t memory_source::read_some(char* into, std::size_t capacity) {
     return static_cast<std::ptrdiff_t>(count);
 }
 
-bool fd_sink::write_all(std::string_view bytes) {
+bool line_end_sink::write_all(std::string_view bytes) {
+    if (line_end_ == "\n") return next_.write_all(bytes);
+    std::size_t used = 0;
     while (!bytes.empty()) {
-        const ssize_t put = ::write(fd_, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
+        // Room for a whole line end after the bytes copied, whatever they are.
+        if (staging_.size() - used < line_end_.size() + 1) {
+            if (!next_.write_all({staging_.data(), used})) return false;
+            used = 0;
         }
-        // A write of a non-empty buffer that stores nothing would loop for ever.
-        if (put == 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(put));
+        const std::size_t room = staging_.size() - used - line_end_.size();
+        const std::size_t newline = bytes.substr(0, room).find('\n');
+        const std::size_t take = newline == std::string_view::npos ? std::min(room, bytes.size()) : newline;
+        std::memcpy(staging_.data() + used, bytes.data(), take);
+        used += take;
+        bytes.remove_prefix(take);
+        if (newline != std::string_view::npos) {
+            std::memcpy(staging_.data() + used, line_end_.data(), line_end_.size());
+            used += line_end_.size();
+            bytes.remove_prefix(1);
+        }
     }
-    return true;
+    return next_.write_all({staging_.data(), used});
 }
 
 bool output_buffer::flush() {

@@ -1,7 +1,9 @@
 // Byte sources and sinks: the scanner reads from a byte_source, the CSV writer gathers its
-// output in an output_buffer that drains into a byte_sink. The program plugs in file
-// descriptors; tests, benchmarks and fuzz targets plug in memory.
+// output in an output_buffer that drains into a byte_sink. The program plugs in files;
+// tests, benchmarks and fuzz targets plug in memory.
 #pragma once
+
+#include "platform.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,13 +22,15 @@ protected:
     ~byte_source() = default;
 };
 
-class fd_source final : public byte_source {
+class file_source final : public byte_source {
 public:
-    explicit fd_source(int fd) : fd_(fd) {}
-    std::ptrdiff_t read_some(char* into, std::size_t capacity) override;
+    explicit file_source(platform::file from) : from_(from) {}
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
+        return platform::read_some(from_, into, capacity);
+    }
 
 private:
-    int fd_;
+    platform::file from_;
 };
 
 // Serves a block of memory at most `chunk` bytes per call, so that a test can make every
@@ -51,13 +55,27 @@ protected:
     ~byte_sink() = default;
 };
 
-class fd_sink final : public byte_sink {
+class file_sink final : public byte_sink {
 public:
-    explicit fd_sink(int fd) : fd_(fd) {}
+    explicit file_sink(platform::file to) : to_(to) {}
+    bool write_all(std::string_view bytes) override { return platform::write_all(to_, bytes); }
+
+private:
+    platform::file to_;
+};
+
+// Text mode: every LF written becomes `line_end` (CR LF on Windows) on its way to `next`,
+// through caller-owned staging storage. With an LF line end the bytes pass straight through.
+class line_end_sink final : public byte_sink {
+public:
+    line_end_sink(byte_sink& next, std::string_view line_end, std::span<char> staging)
+        : next_(next), line_end_(line_end), staging_(staging) {}
     bool write_all(std::string_view bytes) override;
 
 private:
-    int fd_;
+    byte_sink& next_;
+    std::string_view line_end_;
+    std::span<char> staging_;
 };
 
 // Gathers output in caller-owned storage and hands it to the sink in large writes. After the

@@ -21,6 +21,9 @@ inline __m128i load16(const char* p) {
 inline std::uint32_t bits(__m128i matches) {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
 }
+inline std::uint32_t newline16(const char* p) {
+    return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8('\n')));
+}
 inline std::uint32_t newline_or_zero16(const char* p) {
     const __m128i bytes = load16(p);
     return bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
@@ -58,6 +61,7 @@ inline std::uint32_t equal16(const char* p, char c) {
     for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == c) << i;
     return mask;
 }
+inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
 inline std::uint32_t newline_or_zero16(const char* p) {
     return equal16(p, '\n') | equal16(p, '\0');
 }

@@ -91,9 +91,20 @@ line_run find_lines(const char* p, std::size_t wanted, std::size_t available, st
 
 constexpr auto PIECE_BYTES = static_cast<std::ptrdiff_t>(LINE_PIECE_BYTES);
 
+// The byte after the last newline in [first, end), or `otherwise` when there is none. The
+// newline sought is usually a line's length back from `end`: 16 bytes at a time backwards
+// while whole vectors fit, then byte by byte.
 const char* after_last_newline(const char* first, const char* end, const char* otherwise) {
-    const void* newline = memrchr(first, '\n', static_cast<std::size_t>(end - first));
-    return newline != nullptr ? static_cast<const char*>(newline) + 1 : otherwise;
+    const char* p = end;
+    while (p - first >= 16) {
+        p -= 16;
+        // Just past the highest newline of the vector.
+        if (const std::uint32_t newlines = masks::newline16(p)) return p + std::bit_width(newlines);
+    }
+    while (p != first) {
+        if (*--p == '\n') return p + 1;
+    }
+    return otherwise;
 }
 
 // Pieces begin after every newline, and every LINE_PIECE_BYTES bytes after that. Given a piece

@@ -7,8 +7,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <limits>
 
 namespace orbitcsv {
 
@@ -278,10 +278,10 @@ bool exact_mjd_digits(const decimal_prefix& jd, decimal_value& mjd) {
 }
 
 // The double nearest to the number, as atof gives it: infinity past the largest double, zero
-// below the smallest.
+// below the smallest. strtod reads the number restated in its plain form (no D exponent, the
+// exponent already capped); the program never sets a locale, so the point is a point.
 double parse_julian_date(const decimal_prefix& jd) {
     if (jd.empty()) return 0.0;
-    // from_chars takes neither "+" nor a D exponent, so the number is restated in its terms.
     // A line holds at most LINE_PIECE_BYTES digits; sign, point, marker and exponent add ten.
     char text[LINE_CAPACITY + 16];
     char* p = text;
@@ -290,20 +290,9 @@ double parse_julian_date(const decimal_prefix& jd) {
     *p++ = '.';
     p = std::copy(jd.fraction_digits.begin(), jd.fraction_digits.end(), p);
     *p++ = 'e';
-    p = std::to_chars(p, text + sizeof text, jd.exponent).ptr;
-
-    double value = 0.0;
-    if (std::from_chars(text, p, value).ec == std::errc::result_out_of_range) {
-        // Out of range either way: the power of ten of the first significant digit says which.
-        const std::size_t integer_count = jd.integer_digits.size();
-        std::size_t first = 0;
-        while (first < integer_count && jd.integer_digits[first] == '0') ++first;
-        if (first == integer_count) first += jd.fraction_digits.find_first_not_of('0');
-        const long leading_power = static_cast<long>(integer_count) - 1 - static_cast<long>(first) + jd.exponent;
-        value = leading_power > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        if (jd.negative) value = -value;
-    }
-    return value;
+    p = std::to_chars(p, text + sizeof text - 1, jd.exponent).ptr;
+    *p = '\0';
+    return std::strtod(text, nullptr);
 }
 
 // The 17-digit decimal expansion of a finite double, rounded to nearest.

@@ -3,14 +3,11 @@
 #include "byte_io.hpp"
 #include "element_block.hpp"
 #include "orbit_record.hpp"
+#include "platform.hpp"
 
-#include <cerrno>
-#include <cinttypes>
 #include <cstdint>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -19,99 +16,94 @@ using namespace orbitcsv;
 constexpr int STATUS_DONE = 0;
 constexpr int STATUS_FAILED = 2;
 
-constexpr const char* CANNOT_OPEN_INPUT = "Cannot open input file %s\n";
-constexpr const char* CANNOT_OPEN_OUTPUT = "Cannot open output file %s\n";
-constexpr const char* OUTPUT_IS_INPUT = "Output file %s is the input file\n";
-constexpr const char* CANNOT_READ_INPUT = "Cannot read input file %s\n";
-constexpr const char* CANNOT_READ_STDIN = "Cannot read standard input\n";
-constexpr const char* CANNOT_WRITE_OUTPUT = "Cannot write output file %s\n";
-constexpr const char* CANNOT_WRITE_STDOUT = "Cannot write standard output\n";
-constexpr const char* SUMMARY = "%" PRId64 " record%s written.\n";
+// Messages, with %s where the file name goes.
+constexpr std::string_view CANNOT_OPEN_INPUT = "Cannot open input file %s\n";
+constexpr std::string_view CANNOT_OPEN_OUTPUT = "Cannot open output file %s\n";
+constexpr std::string_view OUTPUT_IS_INPUT = "Output file %s is the input file\n";
+constexpr std::string_view CANNOT_READ_INPUT = "Cannot read input file %s\n";
+constexpr std::string_view CANNOT_READ_STDIN = "Cannot read standard input\n";
+constexpr std::string_view CANNOT_WRITE_OUTPUT = "Cannot write output file %s\n";
+constexpr std::string_view CANNOT_WRITE_STDOUT = "Cannot write standard output\n";
 
 constexpr std::size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
+constexpr std::size_t TEXT_STAGING_BYTES = 64 * 1024;
 
 // Everything the run works in, fixed in size and alive from start to end.
 char input_storage[DEFAULT_READ_BUFFER_BYTES];
 char output_storage[OUTPUT_BUFFER_BYTES];
+char table_staging[TEXT_STAGING_BYTES];
+char message_staging[256];
 element_block block;
 orbit_record record;
 
-// A message on standard error; when even that fails there is nobody left to tell.
-void report(const char* format, const char* name) {
-    (void)dprintf(STDERR_FILENO, format, name);
+// Standard error in text mode, as the table is.
+void write_error(std::string_view text) {
+    file_sink error(platform::standard_error());
+    line_end_sink error_text(error, platform::TEXT_LINE_END, message_staging);
+    // When even this fails there is nobody left to tell.
+    (void)error_text.write_all(text);
 }
 
-// With standard error closed, the output file could be opened as descriptor 2 and the messages
-// would land in the table; /dev/null takes the place first.
-void keep_stderr_out_of_the_table() {
-    if (fcntl(STDERR_FILENO, F_GETFD) == -1 && errno == EBADF) {
-        const int placeholder = open("/dev/null", O_WRONLY);
-        if (placeholder >= 0 && placeholder != STDERR_FILENO) {
-            (void)dup2(placeholder, STDERR_FILENO);
-            (void)close(placeholder);
-        }
-    }
+void report(std::string_view format, const char* name = nullptr) {
+    std::string text(format);
+    if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, name != nullptr ? name : "");
+    write_error(text);
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+void report_summary(std::int64_t records) {
+    write_error(std::to_string(records).append(records == 1 ? " record written.\n" : " records written.\n"));
 }
 
 int run_conversion(int argc, char** argv) {
-    keep_stderr_out_of_the_table();
     const char* const input_name = argc > 1 ? argv[1] : nullptr;
     const char* const output_name = argc > 2 ? argv[2] : nullptr;
 
-    int input_fd = STDIN_FILENO;
-    struct stat input_status {};
-    if (input_name != nullptr) {
-        input_fd = open(input_name, O_RDONLY | O_CLOEXEC);
-        // A directory opens but cannot be read: refuse it now, before the output is touched.
-        if (input_fd < 0 || fstat(input_fd, &input_status) != 0 || S_ISDIR(input_status.st_mode)) {
-            if (input_fd >= 0) (void)close(input_fd);
-            report(CANNOT_OPEN_INPUT, input_name);
-            return STATUS_FAILED;
-        }
+    platform::file input = platform::standard_input();
+    platform::file_identity input_identity;
+    if (input_name != nullptr && !platform::open_input(input_name, input, input_identity)) {
+        // Refused before the output is touched.
+        report(CANNOT_OPEN_INPUT, input_name);
+        return STATUS_FAILED;
     }
 
-    int output_fd = STDOUT_FILENO;
+    platform::file output = platform::standard_output();
     if (output_name != nullptr) {
         // Opening the output truncates it, which must never happen to the input file.
-        struct stat output_status {};
-        if (S_ISREG(input_status.st_mode) && stat(output_name, &output_status) == 0 &&
-            same_file(input_status, output_status)) {
+        platform::file_identity output_identity;
+        if (input_identity.regular && platform::identify(output_name, output_identity) &&
+            input_identity.same_as(output_identity)) {
             report(OUTPUT_IS_INPUT, output_name);
             return STATUS_FAILED;
         }
-        output_fd = open(output_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (output_fd < 0) {
+        if (!platform::open_output(output_name, output)) {
             report(CANNOT_OPEN_OUTPUT, output_name);
             return STATUS_FAILED;
         }
     }
 
-    fd_source source(input_fd);
+    file_source source(input);
     element_scanner scanner(source, input_storage);
-    fd_sink sink(output_fd);
-    output_buffer out(sink, output_storage);
+    file_sink sink(output);
+    line_end_sink table_text(sink, platform::TEXT_LINE_END, table_staging);
+    output_buffer out(table_text, output_storage);
 
     const std::int64_t records = write_csv_table(scanner, out, block, record);
 
     // Rows converted before a read error stay in the output; the error is still reported.
     bool read_ok = !scanner.read_failed();
     bool write_ok = out.flush();
-    read_ok = close(input_fd) == 0 && read_ok;
-    write_ok = close(output_fd) == 0 && write_ok;
+    read_ok = platform::close(input) && read_ok;
+    write_ok = platform::close(output) && write_ok;
     if (!read_ok) report(input_name != nullptr ? CANNOT_READ_INPUT : CANNOT_READ_STDIN, input_name);
     if (!write_ok) report(output_name != nullptr ? CANNOT_WRITE_OUTPUT : CANNOT_WRITE_STDOUT, output_name);
     if (!read_ok || !write_ok) return STATUS_FAILED;
 
-    (void)dprintf(STDERR_FILENO, SUMMARY, records, records == 1 ? "" : "s");
+    report_summary(records);
     return STATUS_DONE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return run_conversion(argc, argv);
+    return platform::run_with_arguments(argc, argv, run_conversion);
 }
