@@ -71,7 +71,7 @@ struct discard_sink final : byte_sink {
 
 void BM_ConvertBlock(benchmark::State& state) {
     element_block block;
-    point_rows_at(block, EROS_BLOCK);
+    fill_rows(block, EROS_BLOCK);
     orbit_record record;
     for (auto _ : state) {
         convert_block(block, record);
@@ -81,7 +81,7 @@ void BM_ConvertBlock(benchmark::State& state) {
 
 void BM_WriteCsvRow(benchmark::State& state) {
     element_block block;
-    point_rows_at(block, EROS_BLOCK);
+    fill_rows(block, EROS_BLOCK);
     orbit_record record;
     convert_block(block, record);
     discard_sink sink;

@@ -1,5 +1,6 @@
 // Any bytes: the lines and blocks the scanner finds must not depend on the size of its read
-// buffer nor on how short the reads come back.
+// buffer nor on how short the reads come back, so the paths for blocks that stand whole in a
+// large buffer agree with the line-by-line reading that tiny buffers force.
 #include "scan_results.hpp"
 
 #include <cstdint>
@@ -11,6 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace orbitcsv;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto lines = lines_of(input, DEFAULT_READ_BUFFER_BYTES);
+    // The epoch line test that remembers the latest marks answers as the plain one, line by line.
+    epoch_line_test is_epoch_text;
+    for (const std::string& line : lines) {
+        if (is_epoch_text(line) != is_epoch_line(line)) {
+            std::fprintf(stderr, "scanner fuzz: the remembering epoch test differs on \"%s\"\n", line.c_str());
+            std::abort();
+        }
+    }
     const auto blocks = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
     // Sizes around a piece, and one and a read size that the input itself picks.
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;

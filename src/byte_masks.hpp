@@ -1,9 +1,12 @@
 // Byte tests over 16 or 64 bytes at a time, mostly as masks: bit i is set when byte i has the
 // property asked about. The scanner finds line ends and the conversion its fields through them,
-// so the per-byte work of the hot path runs in vector registers. Every function reads whole
-// vectors of 16 bytes: callers make sure those bytes are theirs to read.
+// so the per-byte work of the hot path runs in vector registers (SSE2).
+// Every function reads whole vectors of 16 bytes: callers make sure those bytes are theirs to
+// read. The plain versions say what each test means; they serve where no vector unit is known,
+// and the tests hold the vector versions to them.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +16,51 @@
 
 namespace orbitcsv::masks {
 
+namespace plain {
+
+inline std::uint32_t equal16(const char* p, char c) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == c) << i;
+    return mask;
+}
+inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+// Space, or tab to carriage return (0x09 to 0x0D).
+inline std::uint32_t whitespace16(const char* p) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r')) << i;
+    return mask;
+}
+// How many of the first `length` bytes at p call for CSV quotes: comma, double quote, CR, LF.
+// The vector versions count whole 16-byte vectors, so the bytes after `length` up to the next
+// multiple of 16 must hold none; they count per byte lane and sum once at the end, so
+// `length` stays below 255 vectors.
+inline std::size_t count_csv_specials(const char* p, std::size_t length) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < length; ++i) count += p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n';
+    return count;
+}
+// Finds the newlines of 64 bytes at a time, and notes whether any byte it looked at was zero.
+// Zero bytes are rare, so the vector versions keep a running minimum of the bytes and test it
+// once at the end: one instruction a vector, where a second comparison and its merge into the
+// mask would take two.
+class newline_finder {
+public:
+    std::uint64_t newlines64(const char* p) {
+        std::uint64_t newlines = 0;
+        for (int i = 0; i < 64; ++i) {
+            newlines |= std::uint64_t{p[i] == '\n'} << i;
+            zero_ = zero_ || p[i] == '\0';
+        }
+        return newlines;
+    }
+    bool saw_zero() const { return zero_; }
+
+private:
+    bool zero_ = false;
+};
+
+}  // namespace plain
+
 #if defined(__SSE2__)
 
 inline __m128i load16(const char* p) {
@@ -21,14 +69,8 @@ inline __m128i load16(const char* p) {
 inline std::uint32_t bits(__m128i matches) {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
 }
-inline std::uint32_t newline16(const char* p) {
-    return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8('\n')));
-}
-inline std::uint32_t newline_or_zero16(const char* p) {
-    const __m128i bytes = load16(p);
-    return bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-}
-// Space, or tab to carriage return (0x09 to 0x0D).
+inline std::uint32_t equal16(const char* p, char c) { return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c))); }
+inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
 inline std::uint32_t whitespace16(const char* p) {
     const __m128i bytes = load16(p);
     const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
@@ -36,56 +78,58 @@ inline std::uint32_t whitespace16(const char* p) {
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
     return bits(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
 }
-// How many of the first `length` bytes at p call for CSV quotes. The count is kept per byte lane
-// (a match subtracts one) and summed once at the end, so `length` stays below 255 vectors.
-// Reads whole 16-byte vectors.
 inline std::size_t count_csv_specials(const char* p, std::size_t length) {
-    alignas(16) static constexpr char lanes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     __m128i counts = _mm_setzero_si128();
     for (std::size_t at = 0; at < length; at += 16) {
         const __m128i bytes = load16(p + at);
-        __m128i special = _mm_or_si128(
+        const __m128i special = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
             _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
-        if (length - at < 16) special = _mm_and_si128(special, load16(lanes + 16 - (length - at)));
-        counts = _mm_sub_epi8(counts, special);
+        counts = _mm_sub_epi8(counts, special);  // a match is -1
     }
     const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
     return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
 }
+class newline_finder {
+public:
+    std::uint64_t newlines64(const char* p) {
+        const __m128i a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
+        lowest_ = _mm_min_epu8(lowest_, _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d)));
+        const __m128i newline = _mm_set1_epi8('\n');
+        return std::uint64_t{bits(_mm_cmpeq_epi8(a, newline))} | std::uint64_t{bits(_mm_cmpeq_epi8(b, newline))} << 16 |
+               std::uint64_t{bits(_mm_cmpeq_epi8(c, newline))} << 32 | std::uint64_t{bits(_mm_cmpeq_epi8(d, newline))} << 48;
+    }
+    bool saw_zero() const { return bits(_mm_cmpeq_epi8(lowest_, _mm_setzero_si128())) != 0; }
+
+private:
+    __m128i lowest_ = _mm_set1_epi8(-1);
+};
 
 #else
 
-inline std::uint32_t equal16(const char* p, char c) {
-    std::uint32_t mask = 0;
-    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == c) << i;
-    return mask;
-}
-inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
-inline std::uint32_t newline_or_zero16(const char* p) {
-    return equal16(p, '\n') | equal16(p, '\0');
-}
-inline std::uint32_t whitespace16(const char* p) {
-    std::uint32_t mask = 0;
-    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r')) << i;
-    return mask;
-}
-inline std::size_t count_csv_specials(const char* p, std::size_t length) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < length; ++i) count += p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n';
-    return count;
-}
+using plain::count_csv_specials;
+using plain::equal16;
+using plain::newline16;
+using plain::newline_finder;
+using plain::whitespace16;
 
 #endif
-
-inline std::uint64_t newline_or_zero64(const char* p) {
-    return std::uint64_t{newline_or_zero16(p)} | std::uint64_t{newline_or_zero16(p + 16)} << 16 |
-           std::uint64_t{newline_or_zero16(p + 32)} << 32 | std::uint64_t{newline_or_zero16(p + 48)} << 48;
-}
 
 // The lowest `count` bits (count <= 32).
 constexpr std::uint32_t low_bits(std::size_t count) {
     return count >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << count) - 1;
+}
+
+// Where the first `c` stands among the `length` bytes at p, or `length`. Reads whole vectors,
+// up to 15 bytes past the end.
+inline std::size_t find_byte(const char* p, std::size_t length, char c) {
+    for (std::size_t at = 0; at < length; at += 16) {
+        if (const std::uint32_t hits = equal16(p + at, c)) {
+            const std::size_t found = at + static_cast<std::size_t>(std::countr_zero(hits));
+            return found < length ? found : length;
+        }
+    }
+    return length;
 }
 
 }  // namespace orbitcsv::masks

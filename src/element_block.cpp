@@ -35,58 +35,117 @@ std::size_t zero_free_text_length(const char* piece, std::size_t length) {
     return without_trailing_controls(piece, length);
 }
 
-// Whether `word` occurs in `text`: memchr finds its first byte, the rest is compared in place.
-bool contains(std::string_view text, std::string_view word) {
-    if (text.size() < word.size()) return false;
+// Where `word` first occurs in `text`, or npos: memchr finds its first byte, the rest is
+// compared in place.
+std::size_t find_word(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) return std::string_view::npos;
     const char* p = text.data();
     const char* const last = p + text.size() - word.size();
     while ((p = static_cast<const char*>(std::memchr(p, word[0], static_cast<std::size_t>(last - p) + 1)))) {
         std::size_t i = 1;
         while (i < word.size() && p[i] == word[i]) ++i;
-        if (i == word.size()) return true;
+        if (i == word.size()) return static_cast<std::size_t>(p - text.data());
         if (p++ == last) break;
     }
-    return false;
+    return std::string_view::npos;
 }
 
-// The ends of lines that follow one another from a start, each just after its newline.
-struct line_run {
-    std::size_t ends[BLOCK_ROWS - 1];  // the epoch line and the element lines at most
-    std::size_t count = 0;
-    bool zero = false;  // a zero byte stands in one of the lines
+// The lines that follow one another from a start, each ending just after its newline, as far
+// as they stand whole in the bytes at hand and none is longer than a piece; each is found when
+// first asked for. Newlines are found 64 bytes at a time while whole loads stay within the
+// buffer, and byte by byte after that. A zero byte, which cuts a line's text, is so rare that
+// noting whether one was among the bytes looked at is enough: may_hold_zero() may then also
+// answer for one that stands beyond the lines.
+class line_finder {
+public:
+    // `available` bytes from `p` hold data, and `readable` bytes (no fewer) may be loaded.
+    line_finder(const char* p, std::size_t available, std::size_t readable)
+        : p_(p), available_(available), readable_(readable) {
+        starts_[0] = 0;
+    }
+
+    // Finds lines until `wanted` (at most BLOCK_ROWS + 1) are known; false when the lines at
+    // hand run out first, and those that follow are to be read one by one. The state is worked
+    // on in locals: the stores of line ends would otherwise make it be read back each time.
+    bool find(std::size_t wanted) {
+        std::size_t count = count_;
+        std::size_t chunk = chunk_;
+        std::size_t scanned = scanned_;
+        std::uint64_t pending = pending_;
+        bool zero = zero_;
+        bool found = true;
+        while (count < wanted) {
+            if (pending == 0) {
+                const std::size_t line_start = starts_[count];
+                // No newline can end a line here: the data has ended, or the line under way
+                // has grown longer than a piece.
+                if (scanned >= std::min(available_, line_start + LINE_PIECE_BYTES)) {
+                    found = false;
+                    break;
+                }
+                chunk = scanned;
+                if (chunk + 64 <= readable_) {
+                    pending = finder_.newlines64(p_ + chunk);
+                    scanned += 64;
+                } else {
+                    pending = p_[chunk] == '\n';
+                    zero = zero || p_[chunk] == '\0';
+                    scanned += 1;
+                }
+                continue;
+            }
+            const std::size_t end = chunk + static_cast<std::size_t>(std::countr_zero(pending)) + 1;
+            pending &= pending - 1;
+            // A newline past the data is a stale byte of the buffer; one more than a piece's
+            // length from its line's start ends a line too long to be one. No line follows.
+            if (end > available_ || end - starts_[count] > LINE_PIECE_BYTES) {
+                scanned = available_;
+                pending = 0;
+                found = false;
+                break;
+            }
+            starts_[++count] = end;
+        }
+        count_ = count;
+        chunk_ = chunk;
+        scanned_ = scanned;
+        pending_ = pending;
+        zero_ = zero;
+        return found;
+    }
+
+    // Line `index`, its newline included.
+    std::string_view raw_line(std::size_t index) const { return {p_ + starts_[index], starts_[index + 1] - starts_[index]}; }
+    // The text of line `index`, as the rest of the program sees it.
+    std::string_view text(std::size_t index, bool may_hold_zero) const {
+        const std::string_view raw = raw_line(index);
+        if (may_hold_zero) return {raw.data(), line_text_length(raw.data(), raw.size())};
+        // Its newline, and then the usual end: a printable byte before it.
+        const std::size_t length = raw.size() - 1;
+        return {raw.data(), length > 0 && !is_control(raw[length - 1]) ? length
+                                                                       : without_trailing_controls(raw.data(), length)};
+    }
+    const char* after(std::size_t index) const { return p_ + starts_[index + 1]; }
+    bool may_hold_zero() const { return zero_ || finder_.saw_zero(); }
+
+private:
+    const char* p_;
+    std::size_t available_;
+    std::size_t readable_;
+    // Where each line found begins, and after them where the next would: line i is the bytes
+    // from starts_[i] to starts_[i + 1].
+    std::size_t starts_[BLOCK_ROWS + 2];  // a designation, an "Id" line, the epoch and element lines
+    std::size_t count_ = 0;
+    std::size_t scanned_ = 0;    // bytes before this have been looked at
+    std::size_t chunk_ = 0;      // where the bytes of `pending_` begin
+    std::uint64_t pending_ = 0;  // their newlines not yet taken, one bit each
+    bool zero_ = false;
+    masks::newline_finder finder_;
 };
 
-// The next `wanted` lines, when all stand whole in the `available` bytes from `p` and none is
-// longer than a piece: found in one pass, 64 bytes at a time while `readable` allows and byte by
-// byte after that. Fewer ends mean they do not, and the lines are to be read one by one.
-line_run find_lines(const char* p, std::size_t wanted, std::size_t available, std::size_t readable) {
-    line_run run;
-    std::size_t line_start = 0;
-    // Takes the newline or zero byte at `hit`; false once the run is whole or a line too long.
-    const auto take = [&](std::size_t hit) {
-        if (p[hit] != '\n') {
-            run.zero = true;
-            return true;
-        }
-        if (hit + 1 - line_start > LINE_PIECE_BYTES) return false;
-        run.ends[run.count++] = hit + 1;
-        line_start = hit + 1;
-        return run.count < wanted;
-    };
-    // The lines cannot reach past this; a longer one is caught at its newline, or by the count.
-    available = std::min(available, wanted * LINE_PIECE_BYTES);
-    std::size_t at = 0;
-    for (const std::size_t limit = readable < 64 ? 0 : std::min(available, readable - 63); at < limit; at += 64) {
-        std::uint64_t hits = masks::newline_or_zero64(p + at);
-        if (available - at < 64) hits &= (std::uint64_t{1} << (available - at)) - 1;
-        for (; hits != 0; hits &= hits - 1) {
-            if (!take(at + static_cast<std::size_t>(std::countr_zero(hits)))) return run;
-        }
-    }
-    for (; at < available; ++at) {
-        if ((p[at] == '\n' || p[at] == '\0') && !take(at)) return run;
-    }
-    return run;
+std::string_view text_of(std::string_view raw, bool may_hold_zero) {
+    return {raw.data(), may_hold_zero ? line_text_length(raw.data(), raw.size())
+                                      : zero_free_text_length(raw.data(), raw.size())};
 }
 
 constexpr auto PIECE_BYTES = static_cast<std::ptrdiff_t>(LINE_PIECE_BYTES);
@@ -146,19 +205,32 @@ std::size_t line_text_length(const char* piece, std::size_t length) {
     return without_trailing_controls(piece, length);
 }
 
-bool is_epoch_line(std::string_view line) {
-    return line.starts_with(EPOCH_PREFIX) && contains(line, "TT") && contains(line, "=") && contains(line, "JDT");
+std::size_t epoch_marks_reach(std::string_view line) {
+    if (!line.starts_with(EPOCH_PREFIX)) return 0;
+    std::size_t reach = EPOCH_PREFIX.size();
+    for (const std::string_view mark : {std::string_view("TT"), std::string_view("="), std::string_view("JDT")}) {
+        const std::size_t at = find_word(line, mark);
+        if (at == std::string_view::npos) return 0;
+        reach = std::max(reach, at + mark.size());
+    }
+    return reach;
+}
+
+bool is_epoch_line(std::string_view line) { return epoch_marks_reach(line) != 0; }
+
+bool epoch_line_test::operator()(std::string_view line) {
+    if (reach_ != 0 && line.size() >= reach_ && std::memcmp(line.data(), marks_, reach_) == 0) return true;
+    const std::size_t reach = epoch_marks_reach(line);
+    if (reach == 0) return false;
+    std::memcpy(marks_, line.data(), reach);
+    reach_ = reach;
+    return true;
 }
 
 bool element_scanner::next_input_line(line_slot& line) {
     if (!next_piece(line)) return false;
-    line.length = piece_text_length(line);
+    line.length = line_text_length(line.data, line.length);
     return true;
-}
-
-std::size_t element_scanner::piece_text_length(const line_slot& piece) const {
-    return piece_has_zero_ ? line_text_length(piece.data, piece.length)
-                           : zero_free_text_length(piece.data, piece.length);
 }
 
 // The pieces in [first, end) were passed over in bulk; the last two of them take their places
@@ -176,11 +248,67 @@ void element_scanner::remember_skipped_pieces(const char* first, const char* end
     if (window_.earlier_lines < 2) ++window_.earlier_lines;
 }
 
+// In an element list each block follows the one before it, so the epoch line is among the
+// first lines of the search, and the block usually stands whole in the buffer. Its lines are
+// then found in one pass from the start of the search and taken where they lie, with none of
+// the window's bookkeeping; the rules are those of the general search in find_element_block.
+// False, with nothing moved, when the block is not right here.
+bool element_scanner::capture_block_at_hand(element_block& block) {
+    // Designation, "Id" line, epoch line: the latest place the epoch line can take here.
+    constexpr std::size_t LAST_EPOCH_INDEX = 2;
+    constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
+    if (next_ == end_) return false;
+    line_finder lines(next_, static_cast<std::size_t>(end_ - next_), readable());
+    // The lines the epoch line may be found in, in one go; where there are fewer, the loop
+    // below stops at the first that is missing.
+    lines.find(LAST_EPOCH_INDEX + 1);
+    for (std::size_t epoch = 0; epoch <= LAST_EPOCH_INDEX; ++epoch) {
+        // Stripping and the cut at a zero byte cannot touch the six prefix bytes of the raw line.
+        if (!lines.find(epoch + 1)) return false;
+        if (!lines.raw_line(epoch).starts_with(EPOCH_PREFIX)) continue;
+        const std::size_t last = epoch + ELEMENT_LINES;
+        if (!lines.find(last + 1)) return false;
+        const bool zero = lines.may_hold_zero();
+        const std::string_view epoch_line = lines.text(epoch, zero);
+        if (!is_epoch_text_(epoch_line)) continue;
+
+        std::string_view designation;
+        if (epoch >= 1) {
+            designation = lines.text(epoch - 1, zero);
+            if (designation.starts_with(ID_PREFIX)) {
+                designation = epoch >= 2 ? lines.text(epoch - 2, zero) : "";
+            }
+        }
+        point_at(block.rows[0], designation.empty() ? block.rows[0].own : designation.data(), designation.size());
+        point_at(block.rows[1], epoch_line.data(), epoch_line.size());
+        for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
+            const std::string_view line = lines.text(epoch + row - 1, zero);
+            point_at(block.rows[row], line.data(), line.size());
+        }
+        next_ = lines.after(last);
+        return true;
+    }
+    return false;
+}
+
 bool element_scanner::find_element_block(element_block& block) {
+    if (!search_block(block)) return false;
+    // A read buffer too small to keep slack after its input cannot lend it to the rows.
+    if (input_capacity() == buffer_.size()) {
+        for (line_slot& row : block.rows) keep_alive(row);
+    }
+    return true;
+}
+
+bool element_scanner::search_block(element_block& block) {
     capture_ = nullptr;
+    if (capture_block_at_hand(block)) return true;
     window_.current = 0;
     window_.earlier_lines = 0;
-    line_run run;  // the epoch line and the element lines, when found in one pass
+    constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
+    // The epoch line and the element lines, when they stand whole in the buffer.
+    line_finder lines(nullptr, 0, 0);
+    bool lines_found = false;
     for (;;) {
         if (next_ != end_) {
             const char* const candidate = find_epoch_candidate(next_, end_);
@@ -192,21 +320,21 @@ bool element_scanner::find_element_block(element_block& block) {
         line_slot& line = window_.slots[window_.current];
         // Usually the epoch line and the five lines after it stand whole in the buffer: they are
         // then found together, and only an epoch line that is not one costs a line read alone.
-        run = next_ != end_ ? find_lines(next_, BLOCK_ROWS - 1, static_cast<std::size_t>(end_ - next_), readable())
-                            : line_run{};
-        if (run.count == BLOCK_ROWS - 1) {
-            point_at(line, next_, run.ends[0]);
-            piece_has_zero_ = run.zero;
-            next_ += run.ends[0];
+        if (next_ != end_) lines = line_finder(next_, static_cast<std::size_t>(end_ - next_), readable());
+        lines_found = next_ != end_ && lines.find(1 + ELEMENT_LINES);
+        if (lines_found) {
+            point_at(line, next_, lines.raw_line(0).size());
+            next_ = lines.after(0);
         } else if (!next_piece(line)) {
             return false;
         }
         // Stripping and the cut at a zero byte cannot touch the six prefix bytes, so the raw
         // piece is tested first and only lines that begin "Epoch " are looked at further.
         if (starts_with(line, EPOCH_PREFIX)) {
-            const std::size_t length = piece_text_length(line);
-            if (is_epoch_line({line.data, length})) {
-                line.length = length;
+            // A line read alone is measured in full.
+            const std::string_view text = text_of(line.text(), !lines_found || lines.may_hold_zero());
+            if (is_epoch_text_(text)) {
+                line.length = text.size();
                 break;
             }
         }
@@ -233,23 +361,20 @@ bool element_scanner::find_element_block(element_block& block) {
     point_at(block.rows[1], window_.slots[window_.current].data, window_.slots[window_.current].length);
 
     capture_ = &block;
-    // The element lines: from the run that held the epoch line, or from a run of their own.
-    constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
-    const std::size_t first_end = run.count == BLOCK_ROWS - 1 ? run.ends[0] : 0;  // where they start in the run
-    if (run.count != BLOCK_ROWS - 1 && next_ != end_) {
-        run = find_lines(next_, ELEMENT_LINES, static_cast<std::size_t>(end_ - next_), readable());
+    // The element lines: found with the epoch line, or found on their own.
+    std::size_t first = 1;
+    if (!lines_found && next_ != end_) {
+        lines = line_finder(next_, static_cast<std::size_t>(end_ - next_), readable());
+        lines_found = lines.find(ELEMENT_LINES);
+        first = 0;
     }
-    if (run.count >= ELEMENT_LINES) {
-        const char* const lines = next_ - first_end;
-        std::size_t start = first_end;
+    if (lines_found) {
+        const bool zero = lines.may_hold_zero();
         for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
-            const std::size_t end = run.ends[run.count - BLOCK_ROWS + row];
-            point_at(block.rows[row], lines + start,
-                     run.zero ? line_text_length(lines + start, end - start)
-                              : zero_free_text_length(lines + start, end - start));
-            start = end;
+            const std::string_view text = lines.text(first + row - 2, zero);
+            point_at(block.rows[row], text.data(), text.size());
         }
-        next_ = lines + start;
+        next_ = lines.after(first + ELEMENT_LINES - 1);
         return true;
     }
     for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
@@ -262,12 +387,12 @@ bool element_scanner::find_element_block(element_block& block) {
 bool element_scanner::next_piece(line_slot& line) {
     if (next_ == end_ && !refill()) return false;
     const auto available = static_cast<std::size_t>(end_ - next_);
-    const line_run run = find_lines(next_, 1, available, readable());
+    line_finder lines(next_, available, readable());
+    const bool whole = lines.find(1);
     // Without a newline, a piece shorter than LINE_PIECE_BYTES may go on after the buffer.
-    if (run.count == 0 && available < LINE_PIECE_BYTES) return assemble_piece(line);
-    const std::size_t length = run.count == 1 ? run.ends[0] : LINE_PIECE_BYTES;
+    if (!whole && available < LINE_PIECE_BYTES) return assemble_piece(line);
+    const std::size_t length = whole ? lines.raw_line(0).size() : LINE_PIECE_BYTES;
     point_at(line, next_, length);
-    piece_has_zero_ = run.zero;
     next_ += length;
     return true;
 }
@@ -278,7 +403,6 @@ bool element_scanner::assemble_piece(line_slot& line) {
     std::size_t have = static_cast<std::size_t>(end_ - next_);
     std::memcpy(line.own, next_, have);
     line.data = line.own;
-    piece_has_zero_ = true;  // not looked for here; the text is measured in full
     next_ = end_;
     while (have < LINE_PIECE_BYTES) {
         if (!refill()) {
@@ -304,7 +428,7 @@ bool element_scanner::assemble_piece(line_slot& line) {
 bool element_scanner::refill() {
     if (input_ended_) return false;
     keep_lines_alive();
-    const std::ptrdiff_t got = source_.read_some(buffer_.data(), buffer_.size());
+    const std::ptrdiff_t got = source_.read_some(buffer_.data(), input_capacity());
     if (got <= 0) {
         input_ended_ = true;
         read_failed_ = got < 0;
@@ -319,16 +443,21 @@ bool element_scanner::refill() {
 // Lines of the window and rows of the block being captured may still point into the read
 // buffer; they move into their own storage before it is overwritten.
 void element_scanner::keep_lines_alive() {
-    const auto keep = [this](line_slot& line) {
-        if (holds(line.data)) {
-            std::memcpy(line.own, line.data, line.length);
-            line.data = line.own;
-        }
-    };
-    for (line_slot& line : window_.slots) keep(line);
+    for (line_slot& line : window_.slots) keep_alive(line);
     if (capture_ != nullptr) {
-        for (line_slot& line : capture_->rows) keep(line);
+        for (line_slot& line : capture_->rows) keep_alive(line);
     }
+}
+
+void element_scanner::keep_alive(line_slot& line) const {
+    if (holds(line.data)) {
+        std::memcpy(line.own, line.data, line.length);
+        line.data = line.own;
+    }
+}
+
+std::size_t element_scanner::input_capacity() const {
+    return buffer_.size() >= SLACK_BUFFER_BYTES ? buffer_.size() - LINE_SLACK : buffer_.size();
 }
 
 bool element_scanner::holds(const char* byte) const {

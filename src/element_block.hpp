@@ -19,6 +19,14 @@ inline constexpr std::size_t WINDOW_SLOTS = 4;
 inline constexpr std::size_t BLOCK_ROWS = 7;
 inline constexpr std::size_t DEFAULT_READ_BUFFER_BYTES = 256 * 1024;
 
+// The bytes after the end of every line the scanner hands out that may be read, though they
+// are not the line's: the conversion loads whole vectors that run past a value's last byte.
+// The scanner keeps that much of its read buffer free of input, and a line's own storage has
+// that much room after a whole piece.
+inline constexpr std::size_t LINE_SLACK = 64;
+
+inline constexpr std::size_t SLACK_BUFFER_BYTES = 4 * LINE_SLACK;
+
 inline constexpr std::string_view EPOCH_PREFIX = "Epoch ";
 inline constexpr std::string_view ID_PREFIX = "Id";
 
@@ -34,10 +42,11 @@ struct line_slot {
 
     const char* data = own;
     std::size_t length = 0;
-    char own[LINE_CAPACITY]{};
+    char own[LINE_CAPACITY + LINE_SLACK]{};
 };
 
-// The designation line, the epoch line and the five lines after it, in that order.
+// The designation line, the epoch line and the five lines after it, in that order. LINE_SLACK
+// bytes after each row may be read.
 struct element_block {
     std::string_view row(std::size_t index) const { return rows[index].text(); }
 
@@ -58,10 +67,28 @@ std::size_t line_text_length(const char* piece, std::size_t length);
 // "Epoch " at the start, and "TT", "=" and "JDT" anywhere; case-sensitive.
 bool is_epoch_line(std::string_view line);
 
+// For an epoch line, how far into it its marks reach: "Epoch " and the first "TT", "=" and
+// "JDT", to the end of the last of them; 0 for any other line.
+std::size_t epoch_marks_reach(std::string_view line);
+
+// is_epoch_line for one line after another. The blocks of a list mostly share their epoch, so
+// an epoch line mostly repeats the one before it as far as its Julian date. A line that repeats
+// the latest epoch line's bytes as far as that line's marks reach holds the same marks: it is
+// an epoch line, told by one comparison instead of a search for each mark.
+class epoch_line_test {
+public:
+    bool operator()(std::string_view line);
+
+private:
+    char marks_[LINE_CAPACITY]{};
+    std::size_t reach_ = 0;  // 0 until an epoch line has been seen
+};
+
 class element_scanner {
 public:
     // `buffer` is the read buffer, any size from one byte up; the scanner gives the same lines
-    // and blocks whatever its size.
+    // and blocks whatever its size. Above SLACK_BUFFER_BYTES its last LINE_SLACK bytes are kept
+    // free of input; below, the rows of a block are copied to their own storage.
     element_scanner(byte_source& source, std::span<char> buffer)
         : source_(source), buffer_(buffer) {}
     element_scanner(const element_scanner&) = delete;
@@ -78,15 +105,18 @@ public:
     bool read_failed() const { return read_failed_; }
 
 private:
+    bool search_block(element_block& block);
+    bool capture_block_at_hand(element_block& block);
     bool next_piece(line_slot& line);
-    std::size_t piece_text_length(const line_slot& piece) const;
     void remember_skipped_pieces(const char* first, const char* end);
     // Bytes from next_ to the end of the read buffer (not only of its data), all safe to load.
     std::size_t readable() const { return static_cast<std::size_t>(buffer_.data() + buffer_.size() - next_); }
     bool assemble_piece(line_slot& line);
     bool refill();
     void keep_lines_alive();
+    void keep_alive(line_slot& line) const;
     bool holds(const char* byte) const;
+    std::size_t input_capacity() const;
 
     byte_source& source_;
     std::span<char> buffer_;
@@ -94,8 +124,8 @@ private:
     const char* end_ = nullptr;
     bool input_ended_ = false;
     bool read_failed_ = false;
-    bool piece_has_zero_ = false;  // whether the latest piece holds a zero byte
     search_window window_;
+    epoch_line_test is_epoch_text_;
     element_block* capture_ = nullptr;  // the block whose rows are being read, if any
 };
 

@@ -42,7 +42,8 @@ struct decimal_prefix {
 constexpr std::uint64_t POWERS_OF_10[] = {
     1,          10,          100,          1000,          10000,          100000,
     1000000,    10000000,    100000000,    1000000000,    10000000000,    100000000000,
-    1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000};
+    1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000,
+    100000000000000000, 1000000000000000000, 10000000000000000000u};
 
 constexpr std::uint64_t repeated_byte(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
@@ -195,8 +196,10 @@ std::size_t write_g(six_digits value, char* out) {
             text[--i] = static_cast<char>('0' + rest % 10);
         }
     }
+    // The digits up to the last that is not a zero.
     std::size_t used = SIGNIFICANT_DIGITS;
-    for (std::uint32_t rest = value.digits; rest % 10 == 0; rest /= 10) --used;
+    for (; text[used - 1] == '0'; --used) {
+    }
 
     const int exponent = value.exponent;
     if (exponent < -4 || exponent >= static_cast<int>(SIGNIFICANT_DIGITS)) {
@@ -234,46 +237,83 @@ constexpr int EXACT_SIGNIFICANT_DIGITS = 15;  // below 2^53, and room to scale b
 constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
 static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
 
-// n / 10^places is a binary fraction exactly when 5^places divides n. Each case divides by a
-// constant, which compiles to a multiplication.
-bool is_binary_fraction(std::int64_t n, std::size_t places) {
+// A number with `places` digits after the point, f / 10^places as an integer f over a power of
+// ten, is a binary fraction exactly when 5^places divides f.
+// Each case divides by a constant, which compiles to a multiplication.
+[[gnu::always_inline]] inline bool is_binary_fraction(std::uint64_t f, std::size_t places) {
     switch (places) {
         case 0: return true;
-        case 1: return n % 5 == 0;
-        case 2: return n % 25 == 0;
-        case 3: return n % 125 == 0;
-        case 4: return n % 625 == 0;
-        case 5: return n % 3125 == 0;
-        case 6: return n % 15625 == 0;
-        case 7: return n % 78125 == 0;
-        default: return n % 390625 == 0;
+        case 1: return f % 5 == 0;
+        case 2: return f % 25 == 0;
+        case 3: return f % 125 == 0;
+        case 4: return f % 625 == 0;
+        case 5: return f % 3125 == 0;
+        case 6: return f % 15625 == 0;
+        case 7: return f % 78125 == 0;
+        default: return f % 390625 == 0;
     }
 }
 
-// The usual epoch ("JDT 2451546.5") needs no floating point: when the Julian date is a binary
-// fraction, and so is its difference from MJD_OFFSET, the double subtraction is exact, and the
-// digits of the difference come straight from integers. False when that does not hold.
+// How many decimal digits `n` has (1 for 0): from its binary length, then one comparison.
+int decimal_digits(std::uint64_t n) {
+    const int guess = static_cast<int>(std::bit_width(n | 1) * 1233 >> 12);  // bits * log10(2), rounded down
+    return guess + ((n | 1) >= POWERS_OF_10[guess] ? 1 : 0);
+}
+
+// The usual epoch ("JDT 2451546.5") needs no floating point. With at most 15 significant
+// digits and 8 after the point, the Julian date is exact as a double when its fraction is a
+// binary fraction; MJD_OFFSET is one, so their difference is one too, small enough to be
+// exact, and the double subtraction gives it without rounding. Its digits then come straight
+// from integers. False when that does not hold.
 bool exact_mjd_digits(const decimal_prefix& jd, decimal_value& mjd) {
     const std::size_t fraction_digits = jd.fraction_digits.size();
     if (jd.has_exponent || fraction_digits > EXACT_FRACTION_DIGITS ||
         jd.significant_digits > EXACT_SIGNIFICANT_DIGITS) {
         return false;
     }
-    auto scaled_jd = static_cast<std::int64_t>(jd.significand);
-    if (!is_binary_fraction(scaled_jd, fraction_digits)) return false;
+    // The integer part times 10^places is a multiple of 5^places: the whole significand will do.
+    if (!is_binary_fraction(jd.significand, fraction_digits)) return false;
 
     // Both numbers in units of 10^-scale; the offset needs one decimal.
     const std::size_t scale = fraction_digits > 0 ? fraction_digits : 1;
-    scaled_jd *= static_cast<std::int64_t>(POWERS_OF_10[scale - fraction_digits]);
+    auto scaled_jd = static_cast<std::int64_t>(jd.significand * (fraction_digits > 0 ? 1 : 10));
     if (jd.negative) scaled_jd = -scaled_jd;
     const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * static_cast<std::int64_t>(POWERS_OF_10[scale - 1]);
-    if (!is_binary_fraction(scaled_mjd, scale)) return false;
 
     mjd.negative = scaled_mjd < 0;
     mjd.digits = mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
-    mjd.count = 1;
-    while (mjd.count < static_cast<int>(std::size(POWERS_OF_10)) && mjd.digits >= POWERS_OF_10[mjd.count]) ++mjd.count;
+    mjd.count = decimal_digits(mjd.digits);
     mjd.exponent = mjd.count - 1 - static_cast<int>(scale);
+    return true;
+}
+
+// Nearly every epoch line writes the Julian date as seven digits, a point and one to eight
+// decimals ("2451546.5"), with nothing after them that would make the number go on. Such a date
+// is read here from two eight-byte words straight into the integers of the exact path above,
+// with the same result in a fraction of the steps; false for anything else, which the general
+// reading then takes. The words may reach past the line's end into its slack.
+bool usual_mjd_digits(std::string_view text, decimal_value& mjd) {
+    constexpr std::int64_t JD_OF_MJD_ZERO_DAY = 2400000;  // MJD_OFFSET less its half day
+    if constexpr (std::endian::native != std::endian::little) return false;
+    if (text.size() < 9) return false;
+    std::uint64_t integer_word, fraction_word;
+    std::memcpy(&integer_word, text.data(), 8);
+    std::memcpy(&fraction_word, text.data() + 8, 8);
+    if (leading_digits(integer_word) != 7 || text[7] != '.') return false;
+    const std::size_t places = std::min<std::size_t>(leading_digits(fraction_word), text.size() - 8);
+    if (places == 0) return false;
+    if (8 + places < text.size() && (is_digit(text[8 + places]) || is_exponent_marker(text[8 + places]))) return false;
+    const std::uint64_t fraction = digits_value(fraction_word, static_cast<unsigned>(places));
+    if (!is_binary_fraction(fraction, places)) return false;
+
+    // In units of the last decimal: the date less the whole days of MJD_OFFSET, less its half.
+    const auto unit = static_cast<std::int64_t>(POWERS_OF_10[places]);
+    const std::int64_t scaled = (static_cast<std::int64_t>(digits_value(integer_word, 7)) - JD_OF_MJD_ZERO_DAY) * unit +
+                                static_cast<std::int64_t>(fraction) - unit / 2;
+    mjd.negative = scaled < 0;
+    mjd.digits = mjd.negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+    mjd.count = decimal_digits(mjd.digits);
+    mjd.exponent = mjd.count - 1 - static_cast<int>(places);
     return true;
 }
 
@@ -312,30 +352,44 @@ decimal_value expand_double(double value) {
     return expansion;
 }
 
+// Where the first "JDT" of the line begins, or npos: memchr finds each 'J', the rest is
+// compared in place.
+std::size_t find_jdt(std::string_view line) {
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* j = begin; end - j >= 3; ++j) {
+        j = static_cast<const char*>(std::memchr(j, 'J', static_cast<std::size_t>(end - j) - 2));
+        if (j == nullptr) break;
+        if (j[1] == 'D' && j[2] == 'T') return static_cast<std::size_t>(j - begin);
+    }
+    return std::string_view::npos;
+}
+
 constexpr std::string_view INFINITY_TEXT = "inf";
 
 }  // namespace
 
 std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
     epoch_line = epoch_line.substr(0, LINE_PIECE_BYTES);  // a line, whatever the caller passed
-    decimal_prefix jd;
-    const std::size_t mark = epoch_line.find(JDT_MARK);
-    if (mark != std::string_view::npos) {
-        std::string_view rest = epoch_line.substr(mark + JDT_MARK.size());
-        while (!rest.empty() && is_whitespace(rest.front())) rest.remove_prefix(1);
-        jd = read_decimal_prefix(rest);
+    std::string_view number;
+    if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
+        number = epoch_line.substr(mark + JDT_MARK.size());
+        while (!number.empty() && is_whitespace(number.front())) number.remove_prefix(1);
     }
 
     decimal_value mjd;
-    if (!exact_mjd_digits(jd, mjd)) {
-        const double value = parse_julian_date(jd) - MJD_OFFSET;
-        if (std::isinf(value)) {
-            char* p = out;
-            if (value < 0) *p++ = '-';
-            p = std::copy(INFINITY_TEXT.begin(), INFINITY_TEXT.end(), p);
-            return static_cast<std::size_t>(p - out);
+    if (!usual_mjd_digits(number, mjd)) {
+        const decimal_prefix jd = read_decimal_prefix(number);
+        if (!exact_mjd_digits(jd, mjd)) {
+            const double value = parse_julian_date(jd) - MJD_OFFSET;
+            if (std::isinf(value)) {
+                char* p = out;
+                if (value < 0) *p++ = '-';
+                p = std::copy(INFINITY_TEXT.begin(), INFINITY_TEXT.end(), p);
+                return static_cast<std::size_t>(p - out);
+            }
+            mjd = expand_double(value);
         }
-        mjd = expand_double(value);
     }
     return write_g(round_to_six(mjd), out);
 }

@@ -28,8 +28,9 @@ constexpr std::string_view CANNOT_WRITE_STDOUT = "Cannot write standard output\n
 constexpr std::size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
 constexpr std::size_t TEXT_STAGING_BYTES = 64 * 1024;
 
-// Everything the run works in, fixed in size and alive from start to end.
-char input_storage[DEFAULT_READ_BUFFER_BYTES];
+// Everything the run works in, fixed in size and alive from start to end. The scanner keeps
+// LINE_SLACK bytes of its buffer free of input, so each read asks for a round 256 KiB.
+char input_storage[DEFAULT_READ_BUFFER_BYTES + LINE_SLACK];
 char output_storage[OUTPUT_BUFFER_BYTES];
 char table_staging[TEXT_STAGING_BYTES];
 char message_staging[256];

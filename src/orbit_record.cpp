@@ -3,6 +3,7 @@
 #include "byte_masks.hpp"
 
 #include <bit>
+#include <utility>
 
 namespace orbitcsv {
 
@@ -19,15 +20,23 @@ bool needs_quotes(std::string_view field) {
     return field.find_first_of(",\"\r\n") != std::string_view::npos;
 }
 
+// Most names and numbers fit one 16-byte copy; the bytes after the text are overwritten by
+// what follows it or lie beyond the row, within the room reserved for it.
 template <std::size_t Capacity>
 char* put(char* out, const text_field<Capacity>& field) {
-    // Most values fit one 16-byte copy; the bytes after the value are overwritten by what
-    // follows it or lie beyond the row, within the room reserved for it.
     if (field.length <= 16) {
         std::memcpy(out, field.text, 16);
     } else {
         std::memcpy(out, field.text, field.length);
     }
+    return out + field.length;
+}
+
+// Every value fits one 16-byte copy: a column range is at most 16 bytes wide, the epoch text
+// shorter still.
+char* put_value(char* out, const text_field<FIELD_CAPACITY>& field) {
+    assert(field.length <= LONGEST_VALUE);
+    std::memcpy(out, field.text, LONGEST_VALUE);
     return out + field.length;
 }
 
@@ -47,10 +56,11 @@ constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
     &orbit_record::eccentricity,   &orbit_record::semimajor_axis, &orbit_record::epoch_mjd};
 
 // A row written without quotes holds its commas and its newline among the bytes that call for
-// quotes, and no others unless some field holds one. The row lies in reserved room, so whole
-// vectors may be read past its end.
-bool holds_only_separators(const char* row, std::size_t length) {
+// quotes, and no others unless some field holds one. The row lies in reserved room: the 16
+// bytes after it are cleared, so that whole vectors can be counted.
+bool holds_only_separators(char* row, std::size_t length) {
     static_assert(CSV_ROW_CAPACITY < 255 * 16);
+    std::memset(row + length, 0, 16);
     return masks::count_csv_specials(row, length) == std::size(VALUE_FIELDS) + 1;
 }
 
@@ -70,17 +80,20 @@ char* put_row(char* p, const orbit_record& record) {
         *p++ = ' ';
         p = put(p, record.number);
     }
-    for (const auto member : VALUE_FIELDS) {
-        const text_field<FIELD_CAPACITY>& field = record.*member;
+    const auto put_field = [&](const text_field<FIELD_CAPACITY>& field) {
         *p++ = ',';
         if (Quoting && needs_quotes(field.view())) {
             *p++ = '"';
             p = put_escaped(p, field.view());
             *p++ = '"';
         } else {
-            p = put(p, field);
+            p = put_value(p, field);
         }
-    }
+    };
+    // Unrolled, so that each field's place in the record is a constant.
+    [&]<std::size_t... Field>(std::index_sequence<Field...>) {
+        (put_field(record.*VALUE_FIELDS[Field]), ...);
+    }(std::make_index_sequence<std::size(VALUE_FIELDS)>{});
     *p++ = '\n';
     return p;
 }
@@ -88,19 +101,16 @@ char* put_row(char* p, const orbit_record& record) {
 }  // namespace
 
 void split_designation(std::string_view line, orbit_record& record) {
-    const char* const end = line.data() + line.size();
-    const char* open = line.data();
-    while (open != end && *open != '(') ++open;
-    const char* close = open;
-    while (close != end && *close != ')') ++close;
+    const std::size_t open = masks::find_byte(line.data(), line.size(), '(');
+    const std::size_t close = open == line.size() ? open : open + 1 + masks::find_byte(line.data() + open + 1, line.size() - open - 1, ')');
     std::string_view name = line;
-    if (close != end) {
-        record.number.assign({open + 1, static_cast<std::size_t>(close - open - 1)});
-        name = {close + 1, static_cast<std::size_t>(end - close - 1)};
+    if (close < line.size()) {
+        record.number.assign_from_row(line.substr(open + 1, close - open - 1));
+        name = line.substr(close + 1);
     } else {
         record.number.assign(UNNAMED);
     }
-    record.name.assign(trim_whitespace(name));
+    record.name.assign_from_row(trim_whitespace(name));
 }
 
 std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out) {
@@ -109,20 +119,9 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
     const std::size_t width = end - first;
     if (width <= 16) {
         // The usual value, one run of non-blank bytes in blanks, is found and copied through one
-        // 16-byte vector of the range, read straight from the line when 32 bytes of it follow
-        // `first` and through a padded copy otherwise.
-        const std::size_t have = line.size() - first;
-        const char* bytes = line.data() + first;
-        char copy[32];
-        if (have < 32) {
-            std::memset(copy, 0, sizeof copy);
-            if (have >= 16) {
-                std::memcpy(copy, bytes, 16);
-            } else {
-                std::memcpy(copy, bytes, have);
-            }
-            bytes = copy;
-        }
+        // 16-byte vector of the range. The loads reach at most 31 bytes past `first`, into the
+        // line's slack where the line is shorter.
+        const char* const bytes = line.data() + first;
         const std::uint32_t kept = ~masks::whitespace16(bytes) & masks::low_bits(width);
         if (kept == 0) return 0;
         const int from = std::countr_zero(kept);
@@ -141,10 +140,15 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
 
 void convert_block(const element_block& block, orbit_record& record) {
     split_designation(block.row(0), record);
-    for (const element_column& column : ELEMENT_COLUMNS) {
+    const auto take = [&](const element_column& column) {
         text_field<FIELD_CAPACITY>& field = record.*column.field;
         field.length = column_field(block.row(column.row), column.first, column.last, field.text);
-    }
+    };
+    // Each column of the table in turn, unrolled so that its row and range are constants in the
+    // code that reads it.
+    [&]<std::size_t... Column>(std::index_sequence<Column...>) {
+        (take(ELEMENT_COLUMNS[Column]), ...);
+    }(std::make_index_sequence<std::size(ELEMENT_COLUMNS)>{});
     if (record.mean_anomaly.length == 0) record.mean_anomaly.assign(EMPTY_MEAN_ANOMALY);
     record.epoch_mjd.length = epoch_mjd_text(block.row(1), record.epoch_mjd.text);
 }

@@ -16,6 +16,8 @@ namespace orbitcsv {
 inline constexpr std::size_t FIELD_CAPACITY = 80;
 // Values are moved 16 bytes at a time, so every place that takes one has room for that.
 inline constexpr std::size_t COLUMN_FIELD_ROOM = 16;
+// No value is longer: a column range is at most this wide, the epoch text shorter.
+inline constexpr std::size_t LONGEST_VALUE = 16;
 inline constexpr double MJD_OFFSET = 2400000.5;
 
 inline constexpr std::string_view UNNAMED = "(Unnamed)";
@@ -39,6 +41,13 @@ struct text_field {
         std::memcpy(text, value.data(), value.size());
         length = value.size();
     }
+    // The same for text inside a row, copied in whole 16-byte vectors: the copy may read into
+    // the row's slack, and write as far into the field's room.
+    void assign_from_row(std::string_view value) {
+        assert(value.size() + COLUMN_FIELD_ROOM <= Capacity);
+        for (std::size_t at = 0; at < value.size(); at += 16) std::memcpy(text + at, value.data() + at, 16);
+        length = value.size();
+    }
 
     char text[Capacity]{};
     std::size_t length = 0;
@@ -46,8 +55,8 @@ struct text_field {
 
 struct orbit_record {
     // A designation may fill a whole line, and its name and number are never cut.
-    text_field<LINE_CAPACITY> name;
-    text_field<LINE_CAPACITY> number;
+    text_field<LINE_CAPACITY + COLUMN_FIELD_ROOM> name;
+    text_field<LINE_CAPACITY + COLUMN_FIELD_ROOM> number;
     text_field<FIELD_CAPACITY> magnitude_h;
     text_field<FIELD_CAPACITY> magnitude_g;
     text_field<FIELD_CAPACITY> mean_anomaly;
@@ -78,16 +87,25 @@ inline constexpr element_column ELEMENT_COLUMNS[] = {
     {5, 2, 15, &orbit_record::eccentricity},
     {4, 2, 15, &orbit_record::semimajor_axis},
 };
+static_assert([] {
+    for (const element_column& column : ELEMENT_COLUMNS) {
+        if (column.last - column.first + 1 > LONGEST_VALUE) return false;
+    }
+    return true;
+}());
 
 // The longest text epoch_mjd_text writes, "-1.23457e+308" or "-0.000123457", with room to spare.
 inline constexpr std::size_t EPOCH_TEXT_CAPACITY = 24;
+static_assert(std::string_view("-1.23457e+308").size() <= LONGEST_VALUE);
 
 // The name after the first "(...)" and the text inside it; with no such pair, the whole line
-// and "(Unnamed)". The name is trimmed of whitespace, the number taken verbatim.
+// and "(Unnamed)". The name is trimmed of whitespace, the number taken verbatim. LINE_SLACK
+// bytes after the line may be read, as after every row of a block.
 void split_designation(std::string_view line, orbit_record& record);
 
 // The bytes of columns first..last that are not whitespace, stored at `out`; returns how many.
-// `out` has room for last - first + 1 bytes and never less than COLUMN_FIELD_ROOM.
+// `out` has room for last - first + 1 bytes and never less than COLUMN_FIELD_ROOM. LINE_SLACK
+// bytes after the line may be read, as after every row of a block.
 std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out);
 
 // The Julian date after the first "JDT" of the line, less MJD_OFFSET, written as printf's %g
@@ -95,7 +113,8 @@ std::size_t column_field(std::string_view line, std::size_t first, std::size_t l
 // from the 17-digit decimal expansion, and a three-digit exponent ("-2.4e+006"). The number is
 // read as atof reads it, with D and d also taken as exponent markers; text that is not a number
 // reads as 0, and a value too large for a double gives "inf" or "-inf". Stores at most
-// EPOCH_TEXT_CAPACITY bytes at `out` and returns how many.
+// EPOCH_TEXT_CAPACITY bytes at `out` and returns how many. LINE_SLACK bytes after the line may
+// be read, as after every row of a block.
 std::size_t epoch_mjd_text(std::string_view epoch_line, char* out);
 
 void convert_block(const element_block& block, orbit_record& record);

@@ -1,5 +1,6 @@
 #include "epoch_reference.hpp"
 #include "orbit_record.hpp"
+#include "sample_block.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ namespace {
 
 std::string epoch_text(std::string_view line) {
     char out[EPOCH_TEXT_CAPACITY];
-    return {out, epoch_mjd_text(line, out)};
+    return {out, epoch_mjd_text(line_with_slack(line).text(), out)};
 }
 
 TEST(EpochMjdText, ReadsLikeAtofAndWritesLikePercentG) {

@@ -29,7 +29,7 @@ TEST(SplitDesignation, NumberFromFirstParenthesesNameTrimmed) {
     };
     orbit_record record;
     for (const auto& c : cases) {
-        split_designation(c.line, record);
+        split_designation(line_with_slack(c.line).text(), record);
         EXPECT_EQ(record.name.view(), c.name) << c.line;
         EXPECT_EQ(record.number.view(), c.number) << c.line;
     }
@@ -51,7 +51,8 @@ TEST(ColumnField, KeepsNonBlankBytesOfTheRangeWithinTheLine) {
     };
     for (const auto& c : cases) {
         char out[FIELD_CAPACITY];
-        EXPECT_EQ(std::string_view(out, column_field(c.line, c.first, c.last, out)), c.field) << c.line;
+        EXPECT_EQ(std::string_view(out, column_field(line_with_slack(c.line).text(), c.first, c.last, out)), c.field)
+            << c.line;
     }
 }
 
@@ -66,7 +67,7 @@ struct string_sink final : byte_sink {
 // Converts a block given as its seven lines and returns the CSV row written for it.
 std::string row_for(const std::vector<std::string>& lines) {
     element_block block;
-    point_rows_at(block, lines);
+    fill_rows(block, lines);
     orbit_record record;
     convert_block(block, record);
     string_sink sink;

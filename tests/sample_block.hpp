@@ -1,9 +1,11 @@
-// The block of Eros as a circular prints it, and a way to point a block's rows at given lines.
+// The block of Eros as a circular prints it, and ways to give lines the slack that rows have.
 // Shared by the conversion tests and the benchmarks.
 #pragma once
 
 #include "element_block.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace orbitcsv {
@@ -18,12 +20,29 @@ inline constexpr std::string_view EROS_BLOCK[BLOCK_ROWS] = {
     "P   3.62           H   11.16       G   0.46      U     2",
 };
 
-// The rows point at the lines, which must outlive the block's use.
+// A line kept as the scanner keeps its rows, with LINE_SLACK readable bytes after it, for the
+// functions that load whole vectors past a value's end. Cut to a piece when longer.
+class line_with_slack {
+public:
+    explicit line_with_slack(std::string_view text) {
+        slot_.length = std::min(text.size(), LINE_PIECE_BYTES);
+        std::memcpy(slot_.own, text.data(), slot_.length);
+    }
+    std::string_view text() const { return slot_.text(); }
+
+private:
+    line_slot slot_;
+};
+
+// Copies the lines into the rows' own storage, which has the slack that the scanner
+// guarantees after every row it hands out. Lines longer than a piece are cut to one.
 template <class Lines>
-void point_rows_at(element_block& block, const Lines& lines) {
+void fill_rows(element_block& block, const Lines& lines) {
     for (std::size_t row = 0; row < BLOCK_ROWS; ++row) {
-        block.rows[row].data = lines[row].data();
-        block.rows[row].length = lines[row].size();
+        line_slot& slot = block.rows[row];
+        slot.length = std::min(std::string_view(lines[row]).size(), LINE_PIECE_BYTES);
+        std::memcpy(slot.own, std::string_view(lines[row]).data(), slot.length);
+        slot.data = slot.own;
     }
 }
 

@@ -55,6 +55,25 @@ INSTANTIATE_TEST_SUITE_P(Pieces, InputLines, testing::Values(
     line_case{"TwoPiecesNoNewline", X131 + X131, {X131, X131}}),
     [](const auto& info) { return info.param.name; });
 
+// The scanner's test remembers the marks of the latest epoch line; for every line in turn it must
+// answer as is_epoch_line does, whatever came before.
+TEST(EpochLineTest, AnswersAsIsEpochLineForLineAfterLine) {
+    const std::string lines[] = {
+        EPOCH, EPOCH, "Epoch 2000 Jan. 3.0 TT = JDT 2451547.5", "Epoch 2000 Jan. 3.0 TT = JD", "Epoch 2000 Jan. 3.0 TT",
+        "Epoch 2000 Jan. 3.0 TT = JDx 1", "Epoch 2000 Jan. 3.0 TX = JDT 1", "Epoch JDT = TT", "Epoch JDT = T",
+        "Epoch 2000 Jan. 3.0 TT = JDT", "Epoch 2000 Jan. 3.0 TT = JD JDT", "epoch 2000 Jan. 3.0 TT = JDT 1", "",
+        "Epoch ", "Epoch 2000 Jan. 3.0 TT = JDT 2451546.5 TT = JDT", std::string(131, 'E')};
+    epoch_line_test test;
+    std::uint32_t state = 7;
+    for (int i = 0; i < 20000; ++i) {
+        state = state * 1103515245 + 12345;
+        std::string line = lines[(state >> 16) % std::size(lines)];
+        // Now and then one byte changed, which may move, break or make a mark.
+        if ((state >> 8) % 3 == 0 && !line.empty()) line[(state >> 4) % line.size()] = "TJD= xE"[(state >> 20) % 7];
+        ASSERT_EQ(test(line), is_epoch_line(line)) << line;
+    }
+}
+
 TEST(IsEpochLine, NeedsPrefixAndThreeMarksCaseSensitive) {
     const std::pair<std::string, bool> cases[] = {
         {EPOCH, true},
@@ -104,7 +123,15 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
                {rows("(1) A"), rows("(2) B")}},
     block_case{"PiecesTakeTheirOwnPlaces", std::string(200, 'n') + "\n" + BLOCK, {rows(std::string(69, 'n'))}},
     block_case{"EpochInASecondPiece", X131 + EPOCH + "\n" + ELEMENTS, {rows(X131)}},
-    block_case{"ZeroByteAfterPrefixHidesMarks", std::string("Epoch \0TT = JDT 1\n", 18) + ELEMENTS, {}}),
+    block_case{"ZeroByteAfterPrefixHidesMarks", std::string("Epoch \0TT = JDT 1\n", 18) + ELEMENTS, {}},
+    // The shapes a block can take at the start of a search, where it is taken in one pass.
+    block_case{"EpochLikeLineAboveTheEpochLine", "Epoch x\n" + BLOCK, {rows("Epoch x")}},
+    block_case{"IdLineAtTheStartOfASearch", "Id\n" + BLOCK, {rows("")}},
+    block_case{"ZeroByteInAnElementLine", "(1) A\n" + EPOCH + "\ne1\ne2\n" + std::string("e\0x\n", 4) + "e4\ne5\n" + BLOCK,
+               {{"(1) A", EPOCH, "e1", "e2", "e", "e4", "e5"}, rows("")}},
+    block_case{"LongElementLineInPieces", "(1) A\n" + EPOCH + "\n" + std::string(200, 'y') + "\ne2\ne3\ne4\n",
+               {{"(1) A", EPOCH, std::string(131, 'y'), std::string(69, 'y'), "e2", "e3", "e4"}}},
+    block_case{"EpochLineRepeatedWithoutItsMarks", BLOCK + "Epoch 2000 Jan. 3.0 TT = JD 2451546.5\n" + ELEMENTS, {rows("")}}),
     [](const auto& info) { return info.param.name; });
 
 // A few thousand lines mixing blocks with everything that changes where lines and pieces end:
