@@ -1,6 +1,6 @@
 // Byte tests over 16 or 64 bytes at a time, mostly as masks: bit i is set when byte i has the
 // property asked about. The scanner finds line ends and the conversion its fields through them,
-// so the per-byte work of the hot path runs in vector registers (SSE2).
+// so the per-byte work of the hot path runs in vector registers: SSE2 on x86-64, NEON on arm64.
 // Every function reads whole vectors of 16 bytes: callers make sure those bytes are theirs to
 // read. The plain versions say what each test means; they serve where no vector unit is known,
 // and the tests hold the vector versions to them.
@@ -12,6 +12,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
 #endif
 
 namespace orbitcsv::masks {
@@ -103,6 +105,60 @@ public:
 
 private:
     __m128i lowest_ = _mm_set1_epi8(-1);
+};
+
+#elif defined(__ARM_NEON)
+
+inline uint8x16_t load16(const char* p) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(p)); }
+// NEON has no instruction that gathers one bit a byte: each matching lane keeps the bit of its
+// place among eight, and lanes are added up eight at a time into the bytes of the mask.
+inline uint8x16_t placed(uint8x16_t matches) {
+    static constexpr std::uint8_t PLACES[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    return vandq_u8(matches, vld1q_u8(PLACES));
+}
+inline std::uint32_t bits(uint8x16_t matches) {
+    const uint8x16_t bytes = placed(matches);
+    return std::uint32_t{vaddv_u8(vget_low_u8(bytes))} | std::uint32_t{vaddv_u8(vget_high_u8(bytes))} << 8;
+}
+// The same for 64 bytes, as four vectors: three rounds of pairwise adds leave the eight bytes
+// of the mask in order.
+inline std::uint64_t bits64(uint8x16_t a, uint8x16_t b, uint8x16_t c, uint8x16_t d) {
+    const uint8x16_t ab = vpaddq_u8(placed(a), placed(b));
+    const uint8x16_t cd = vpaddq_u8(placed(c), placed(d));
+    const uint8x16_t abcd = vpaddq_u8(ab, cd);
+    return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(abcd, abcd)), 0);
+}
+inline std::uint32_t equal16(const char* p, char c) {
+    return bits(vceqq_u8(load16(p), vdupq_n_u8(static_cast<std::uint8_t>(c))));
+}
+inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t whitespace16(const char* p) {
+    const uint8x16_t bytes = load16(p);
+    const uint8x16_t control = vcleq_u8(vsubq_u8(bytes, vdupq_n_u8('\t')), vdupq_n_u8(4));
+    return bits(vorrq_u8(control, vceqq_u8(bytes, vdupq_n_u8(' '))));
+}
+inline std::size_t count_csv_specials(const char* p, std::size_t length) {
+    uint8x16_t counts = vdupq_n_u8(0);
+    for (std::size_t at = 0; at < length; at += 16) {
+        const uint8x16_t bytes = load16(p + at);
+        const uint8x16_t special = vorrq_u8(vorrq_u8(vceqq_u8(bytes, vdupq_n_u8(',')), vceqq_u8(bytes, vdupq_n_u8('"'))),
+                                            vorrq_u8(vceqq_u8(bytes, vdupq_n_u8('\r')), vceqq_u8(bytes, vdupq_n_u8('\n'))));
+        counts = vsubq_u8(counts, special);  // a match is -1
+    }
+    return vaddlvq_u8(counts);
+}
+class newline_finder {
+public:
+    std::uint64_t newlines64(const char* p) {
+        const uint8x16_t a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
+        lowest_ = vminq_u8(lowest_, vminq_u8(vminq_u8(a, b), vminq_u8(c, d)));
+        const uint8x16_t newline = vdupq_n_u8('\n');
+        return bits64(vceqq_u8(a, newline), vceqq_u8(b, newline), vceqq_u8(c, newline), vceqq_u8(d, newline));
+    }
+    bool saw_zero() const { return vminvq_u8(lowest_) == 0; }
+
+private:
+    uint8x16_t lowest_ = vdupq_n_u8(0xFF);
 };
 
 #else
