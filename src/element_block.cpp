@@ -50,6 +50,19 @@ std::size_t find_word(std::string_view text, std::string_view word) {
     return std::string_view::npos;
 }
 
+// For an epoch line, how far into it its marks reach: "Epoch " and the first "TT", "=" and
+// "JDT", to the end of the last of them; 0 for any other line.
+std::size_t epoch_marks_reach(std::string_view line) {
+    if (!line.starts_with(EPOCH_PREFIX)) return 0;
+    std::size_t reach = EPOCH_PREFIX.size();
+    for (const std::string_view mark : {std::string_view("TT"), std::string_view("="), std::string_view("JDT")}) {
+        const std::size_t at = find_word(line, mark);
+        if (at == std::string_view::npos) return 0;
+        reach = std::max(reach, at + mark.size());
+    }
+    return reach;
+}
+
 // The lines that follow one another from a start, each ending just after its newline, as far
 // as they stand whole in the bytes at hand and none is longer than a piece; each is found when
 // first asked for. Newlines are found 64 bytes at a time while whole loads stay within the
@@ -203,17 +216,6 @@ std::size_t line_text_length(const char* piece, std::size_t length) {
         length = static_cast<std::size_t>(static_cast<const char*>(zero) - piece);
     }
     return without_trailing_controls(piece, length);
-}
-
-std::size_t epoch_marks_reach(std::string_view line) {
-    if (!line.starts_with(EPOCH_PREFIX)) return 0;
-    std::size_t reach = EPOCH_PREFIX.size();
-    for (const std::string_view mark : {std::string_view("TT"), std::string_view("="), std::string_view("JDT")}) {
-        const std::size_t at = find_word(line, mark);
-        if (at == std::string_view::npos) return 0;
-        reach = std::max(reach, at + mark.size());
-    }
-    return reach;
 }
 
 bool is_epoch_line(std::string_view line) { return epoch_marks_reach(line) != 0; }

@@ -24,7 +24,8 @@ inline constexpr std::size_t DEFAULT_READ_BUFFER_BYTES = 256 * 1024;
 // The scanner keeps that much of its read buffer free of input, and a line's own storage has
 // that much room after a whole piece.
 inline constexpr std::size_t LINE_SLACK = 64;
-
+// The smallest read buffer that gives up LINE_SLACK bytes for it; a smaller one (a test's) keeps
+// all its bytes for input, and the scanner copies the rows of each block to their own storage.
 inline constexpr std::size_t SLACK_BUFFER_BYTES = 4 * LINE_SLACK;
 
 inline constexpr std::string_view EPOCH_PREFIX = "Epoch ";
@@ -67,10 +68,6 @@ std::size_t line_text_length(const char* piece, std::size_t length);
 // "Epoch " at the start, and "TT", "=" and "JDT" anywhere; case-sensitive.
 bool is_epoch_line(std::string_view line);
 
-// For an epoch line, how far into it its marks reach: "Epoch " and the first "TT", "=" and
-// "JDT", to the end of the last of them; 0 for any other line.
-std::size_t epoch_marks_reach(std::string_view line);
-
 // is_epoch_line for one line after another. The blocks of a list mostly share their epoch, so
 // an epoch line mostly repeats the one before it as far as its Julian date. A line that repeats
 // the latest epoch line's bytes as far as that line's marks reach holds the same marks: it is
@@ -87,8 +84,7 @@ private:
 class element_scanner {
 public:
     // `buffer` is the read buffer, any size from one byte up; the scanner gives the same lines
-    // and blocks whatever its size. Above SLACK_BUFFER_BYTES its last LINE_SLACK bytes are kept
-    // free of input; below, the rows of a block are copied to their own storage.
+    // and blocks whatever its size.
     element_scanner(byte_source& source, std::span<char> buffer)
         : source_(source), buffer_(buffer) {}
     element_scanner(const element_scanner&) = delete;

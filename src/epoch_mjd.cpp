@@ -238,8 +238,8 @@ constexpr std::int64_t MJD_OFFSET_TENTHS = 24000005;
 static_assert(MJD_OFFSET_TENTHS == MJD_OFFSET * 10);
 
 // A number with `places` digits after the point, f / 10^places as an integer f over a power of
-// ten, is a binary fraction exactly when 5^places divides f.
-// Each case divides by a constant, which compiles to a multiplication.
+// ten, is a binary fraction exactly when 5^places divides f. Each case divides by a constant,
+// which compiles to a multiplication.
 [[gnu::always_inline]] inline bool is_binary_fraction(std::uint64_t f, std::size_t places) {
     switch (places) {
         case 0: return true;

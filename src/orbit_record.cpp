@@ -102,7 +102,8 @@ char* put_row(char* p, const orbit_record& record) {
 
 void split_designation(std::string_view line, orbit_record& record) {
     const std::size_t open = masks::find_byte(line.data(), line.size(), '(');
-    const std::size_t close = open == line.size() ? open : open + 1 + masks::find_byte(line.data() + open + 1, line.size() - open - 1, ')');
+    const std::size_t after_open = open == line.size() ? open : open + 1;
+    const std::size_t close = after_open + masks::find_byte(line.data() + after_open, line.size() - after_open, ')');
     std::string_view name = line;
     if (close < line.size()) {
         record.number.assign_from_row(line.substr(open + 1, close - open - 1));
