@@ -28,13 +28,6 @@ std::size_t without_trailing_controls(const char* text, std::size_t length) {
     return length;
 }
 
-// The same for a piece whose text has no zero byte, with the usual end, one newline after a
-// printable byte, settled first.
-std::size_t zero_free_text_length(const char* piece, std::size_t length) {
-    if (length >= 2 && piece[length - 1] == '\n' && !is_control(piece[length - 2])) return length - 1;
-    return without_trailing_controls(piece, length);
-}
-
 // Where `word` first occurs in `text`, or npos: memchr finds its first byte, the rest is
 // compared in place.
 std::size_t find_word(std::string_view text, std::string_view word) {
@@ -155,11 +148,6 @@ private:
     bool zero_ = false;
     masks::newline_finder finder_;
 };
-
-std::string_view text_of(std::string_view raw, bool may_hold_zero) {
-    return {raw.data(), may_hold_zero ? line_text_length(raw.data(), raw.size())
-                                      : zero_free_text_length(raw.data(), raw.size())};
-}
 
 constexpr auto PIECE_BYTES = static_cast<std::ptrdiff_t>(LINE_PIECE_BYTES);
 
@@ -334,7 +322,8 @@ bool element_scanner::search_block(element_block& block) {
         // piece is tested first and only lines that begin "Epoch " are looked at further.
         if (starts_with(line, EPOCH_PREFIX)) {
             // A line read alone is measured in full.
-            const std::string_view text = text_of(line.text(), !lines_found || lines.may_hold_zero());
+            const std::string_view text = lines_found ? lines.text(0, lines.may_hold_zero())
+                                                      : std::string_view(line.data, line_text_length(line.data, line.length));
             if (is_epoch_text_(text)) {
                 line.length = text.size();
                 break;
