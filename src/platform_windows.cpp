@@ -22,20 +22,16 @@ std::wstring wide_name(const char* name) {
     return {units.begin(), units.end()};
 }
 
-bool identity_of(HANDLE handle, file_identity& identity) {
+// The identity of an open file, and whether it is a directory; false when it has none to give
+// (a pipe or a device).
+bool identity_of(HANDLE handle, file_identity& identity, bool& directory) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(handle, &information)) return false;
-    identity.regular = GetFileType(handle) == FILE_TYPE_DISK &&
-                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.regular = GetFileType(handle) == FILE_TYPE_DISK && !directory;
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
     return true;
-}
-
-bool is_directory(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION information;
-    return GetFileInformationByHandle(handle, &information) &&
-           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -68,12 +64,13 @@ bool open_input(const char* name, file& opened, file_identity& identity) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    if (is_directory(handle)) {
+    // A pipe or a device has no identity to compare; it cannot be the output file.
+    bool directory = false;
+    if (!identity_of(handle, identity, directory)) identity = {};
+    if (directory) {
         (void)CloseHandle(handle);
         return false;
     }
-    // A pipe or a device has no identity to compare; it cannot be the output file.
-    if (!identity_of(handle, identity)) identity = {};
     opened = handle;
     return true;
 }
@@ -83,7 +80,8 @@ bool identify(const char* name, file_identity& identity) {
     const HANDLE handle = CreateFileW(wide_name(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool known = identity_of(handle, identity);
+    bool directory = false;
+    const bool known = identity_of(handle, identity, directory);
     (void)CloseHandle(handle);
     return known;
 }
