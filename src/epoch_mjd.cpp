@@ -260,6 +260,16 @@ int decimal_digits(std::uint64_t n) {
     return guess + ((n | 1) >= POWERS_OF_10[guess] ? 1 : 0);
 }
 
+// The value of `scaled` units of 10^-places, as its digits and the power of ten of the first.
+decimal_value scaled_value(std::int64_t scaled, std::size_t places) {
+    decimal_value value;
+    value.negative = scaled < 0;
+    value.digits = value.negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+    value.count = decimal_digits(value.digits);
+    value.exponent = value.count - 1 - static_cast<int>(places);
+    return value;
+}
+
 // The usual epoch ("JDT 2451546.5") needs no floating point. With at most 15 significant
 // digits and 8 after the point, the Julian date is exact as a double when its fraction is a
 // binary fraction; MJD_OFFSET is one, so their difference is one too, small enough to be
@@ -280,10 +290,7 @@ bool exact_mjd_digits(const decimal_prefix& jd, decimal_value& mjd) {
     if (jd.negative) scaled_jd = -scaled_jd;
     const std::int64_t scaled_mjd = scaled_jd - MJD_OFFSET_TENTHS * static_cast<std::int64_t>(POWERS_OF_10[scale - 1]);
 
-    mjd.negative = scaled_mjd < 0;
-    mjd.digits = mjd.negative ? 0 - static_cast<std::uint64_t>(scaled_mjd) : static_cast<std::uint64_t>(scaled_mjd);
-    mjd.count = decimal_digits(mjd.digits);
-    mjd.exponent = mjd.count - 1 - static_cast<int>(scale);
+    mjd = scaled_value(scaled_mjd, scale);
     return true;
 }
 
@@ -310,10 +317,7 @@ bool usual_mjd_digits(std::string_view text, decimal_value& mjd) {
     const auto unit = static_cast<std::int64_t>(POWERS_OF_10[places]);
     const std::int64_t scaled = (static_cast<std::int64_t>(digits_value(integer_word, 7)) - JD_OF_MJD_ZERO_DAY) * unit +
                                 static_cast<std::int64_t>(fraction) - unit / 2;
-    mjd.negative = scaled < 0;
-    mjd.digits = mjd.negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
-    mjd.count = decimal_digits(mjd.digits);
-    mjd.exponent = mjd.count - 1 - static_cast<int>(places);
+    mjd = scaled_value(scaled, places);
     return true;
 }
 
