@@ -56,6 +56,15 @@ std::size_t epoch_marks_reach(std::string_view line) {
     return reach;
 }
 
+// The text of a line found whole, its newline the last of its bytes, as line_text_length gives
+// it; where the bytes looked at held no zero byte, that takes only a look at the usual end.
+std::string_view text_of_whole_line(std::string_view raw, bool may_hold_zero) {
+    if (may_hold_zero) return {raw.data(), line_text_length(raw.data(), raw.size())};
+    // Its newline, and then the usual end: a printable byte before it.
+    const std::size_t length = raw.size() - 1;
+    return {raw.data(), length > 0 && !is_control(raw[length - 1]) ? length : without_trailing_controls(raw.data(), length)};
+}
+
 // The lines that follow one another from a start, each ending just after its newline, as far
 // as they stand whole in the bytes at hand and none is longer than a piece; each is found when
 // first asked for. Newlines are found 64 bytes at a time while whole loads stay within the
@@ -124,12 +133,7 @@ public:
     std::string_view raw_line(std::size_t index) const { return {p_ + starts_[index], starts_[index + 1] - starts_[index]}; }
     // The text of line `index`, as the rest of the program sees it.
     std::string_view text(std::size_t index, bool may_hold_zero) const {
-        const std::string_view raw = raw_line(index);
-        if (may_hold_zero) return {raw.data(), line_text_length(raw.data(), raw.size())};
-        // Its newline, and then the usual end: a printable byte before it.
-        const std::size_t length = raw.size() - 1;
-        return {raw.data(), length > 0 && !is_control(raw[length - 1]) ? length
-                                                                       : without_trailing_controls(raw.data(), length)};
+        return text_of_whole_line(raw_line(index), may_hold_zero);
     }
     const char* after(std::size_t index) const { return p_ + starts_[index + 1]; }
     bool may_hold_zero() const { return zero_ || finder_.saw_zero(); }
@@ -241,44 +245,70 @@ void element_scanner::remember_skipped_pieces(const char* first, const char* end
 // In an element list each block follows the one before it, so the epoch line is among the
 // first lines of the search, and the block usually stands whole in the buffer. Its lines are
 // then found in one pass from the start of the search and taken where they lie, with none of
-// the window's bookkeeping; the rules are those of the general search in find_element_block.
-// False, with nothing moved, when the block is not right here.
+// the window's bookkeeping; the rules are those of the general search in search_block. False,
+// with nothing moved, when the block is not right here in full, which leaves any case out of
+// the ordinary (the end of the data near, a line longer than a piece) to that search.
 bool element_scanner::capture_block_at_hand(element_block& block) {
     // Designation, "Id" line, epoch line: the latest place the epoch line can take here.
     constexpr std::size_t LAST_EPOCH_INDEX = 2;
     constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
-    if (next_ == end_) return false;
-    line_finder lines(next_, static_cast<std::size_t>(end_ - next_), readable());
-    // The lines the epoch line may be found in, in one go; where there are fewer, the loop
-    // below stops at the first that is missing.
-    lines.find(LAST_EPOCH_INDEX + 1);
-    for (std::size_t epoch = 0; epoch <= LAST_EPOCH_INDEX; ++epoch) {
-        // Stripping and the cut at a zero byte cannot touch the six prefix bytes of the raw line.
-        if (!lines.find(epoch + 1)) return false;
-        if (!lines.raw_line(epoch).starts_with(EPOCH_PREFIX)) continue;
-        const std::size_t last = epoch + ELEMENT_LINES;
-        if (!lines.find(last + 1)) return false;
-        const bool zero = lines.may_hold_zero();
-        const std::string_view epoch_line = lines.text(epoch, zero);
-        if (!is_epoch_text_(epoch_line)) continue;
-
-        std::string_view designation;
-        if (epoch >= 1) {
-            designation = lines.text(epoch - 1, zero);
-            if (designation.starts_with(ID_PREFIX)) {
-                designation = epoch >= 2 ? lines.text(epoch - 2, zero) : "";
+    const char* const p = next_;
+    const auto available = static_cast<std::size_t>(end_ - next_);
+    // Line i is the bytes from starts[i] to starts[i + 1], its newline the last of them.
+    std::size_t starts[LAST_EPOCH_INDEX + BLOCK_ROWS];
+    starts[0] = 0;
+    std::size_t count = 0;
+    std::size_t chunk = 0;       // where the newlines of `pending` were looked for
+    std::size_t scanned = 0;     // bytes before this have been looked at
+    std::uint64_t pending = 0;   // newlines not yet taken, one bit each
+    masks::newline_finder finder;
+    // Newlines are looked for 64 bytes at a time, and only in loads that lie within the data:
+    // every newline seen is then one of the input's, and needs no test of its own for that.
+    const auto find = [&](std::size_t wanted) {
+        while (count < wanted) {
+            if (pending == 0) {
+                // Past the data, or a line under way already as long as a piece: no block here.
+                if (scanned + 64 > available || scanned - starts[count] >= LINE_PIECE_BYTES) return false;
+                pending = finder.newlines64(p + scanned);
+                chunk = scanned;
+                scanned += 64;
+                continue;
             }
+            const std::size_t end = chunk + static_cast<std::size_t>(std::countr_zero(pending)) + 1;
+            pending &= pending - 1;
+            if (end - starts[count] > LINE_PIECE_BYTES) return false;
+            starts[++count] = end;
         }
-        point_at(block.rows[0], designation.empty() ? block.rows[0].own : designation.data(), designation.size());
-        point_at(block.rows[1], epoch_line.data(), epoch_line.size());
-        for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
-            const std::string_view line = lines.text(epoch + row - 1, zero);
-            point_at(block.rows[row], line.data(), line.size());
-        }
-        next_ = lines.after(last);
         return true;
+    };
+    if (!find(LAST_EPOCH_INDEX + 1)) return false;
+    // Stripping and the cut at a zero byte cannot touch the six prefix bytes of the raw line.
+    std::size_t epoch = 0;
+    while (!std::string_view(p + starts[epoch], starts[epoch + 1] - starts[epoch]).starts_with(EPOCH_PREFIX)) {
+        if (++epoch > LAST_EPOCH_INDEX) return false;
     }
-    return false;
+    if (!find(epoch + 1 + ELEMENT_LINES)) return false;
+
+    const bool zero = finder.saw_zero();
+    const auto text = [&](std::size_t index) {
+        return text_of_whole_line({p + starts[index], starts[index + 1] - starts[index]}, zero);
+    };
+    const std::string_view epoch_line = text(epoch);
+    if (!is_epoch_text_(epoch_line)) return false;
+
+    std::string_view designation;
+    if (epoch >= 1) {
+        designation = text(epoch - 1);
+        if (designation.starts_with(ID_PREFIX)) designation = epoch >= 2 ? text(epoch - 2) : "";
+    }
+    point_at(block.rows[0], designation.empty() ? block.rows[0].own : designation.data(), designation.size());
+    point_at(block.rows[1], epoch_line.data(), epoch_line.size());
+    for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
+        const std::string_view line = text(epoch + row - 1);
+        point_at(block.rows[row], line.data(), line.size());
+    }
+    next_ = p + starts[epoch + 1 + ELEMENT_LINES];
+    return true;
 }
 
 bool element_scanner::find_element_block(element_block& block) {
