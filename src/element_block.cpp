@@ -265,21 +265,21 @@ bool element_scanner::capture_block_at_hand(element_block& block) {
     // Newlines are looked for 64 bytes at a time, and only in loads that lie within the data:
     // every newline seen is then one of the input's, and needs no test of its own for that.
     const auto find = [&](std::size_t wanted) {
-        while (count < wanted) {
-            if (pending == 0) {
-                // Past the data, or a line under way already as long as a piece: no block here.
-                if (scanned + 64 > available || scanned - starts[count] >= LINE_PIECE_BYTES) return false;
-                pending = finder.newlines64(p + scanned);
-                chunk = scanned;
-                scanned += 64;
-                continue;
+        if (count >= wanted) return true;
+        for (;;) {
+            while (pending != 0) {
+                const std::size_t end = chunk + static_cast<std::size_t>(std::countr_zero(pending)) + 1;
+                pending &= pending - 1;
+                if (end - starts[count] > LINE_PIECE_BYTES) return false;
+                starts[++count] = end;
+                if (count == wanted) return true;
             }
-            const std::size_t end = chunk + static_cast<std::size_t>(std::countr_zero(pending)) + 1;
-            pending &= pending - 1;
-            if (end - starts[count] > LINE_PIECE_BYTES) return false;
-            starts[++count] = end;
+            // Past the data, or a line under way already as long as a piece: no block here.
+            if (scanned + 64 > available || scanned - starts[count] >= LINE_PIECE_BYTES) return false;
+            pending = finder.newlines64(p + scanned);
+            chunk = scanned;
+            scanned += 64;
         }
-        return true;
     };
     if (!find(LAST_EPOCH_INDEX + 1)) return false;
     // Stripping and the cut at a zero byte cannot touch the six prefix bytes of the raw line.
