@@ -2,6 +2,8 @@
 // table format (six digits rounded half-up, three-digit exponents).
 #include "orbit_record.hpp"
 
+#include "byte_masks.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -321,6 +323,31 @@ bool usual_mjd_digits(std::string_view text, decimal_value& mjd) {
     return true;
 }
 
+// Epochs are nearly always given for 0h TT, a Julian date that ends in .5, and lie between
+// JD 2400000.5 and 2499999.5 (the years 1858 to 2132). For such a date, "24ddddd.5", the MJD is
+// the whole number ddddd, and %g writes a whole number below a million as its digits: the
+// five after "24", leading zeros dropped ("JDT 2461026.5" gives 61026, "JDT 2400000.5" gives
+// 0). Returns the length written, or 0 for any other number, which the readings below then
+// take. The loads may reach past the line's end into its slack.
+std::size_t half_day_mjd_text(std::string_view text, char* out) {
+    constexpr std::size_t DATE_BYTES = 9;  // "24ddddd.5"
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    if (text.size() < DATE_BYTES) return 0;
+    std::uint64_t integer_word;
+    std::memcpy(&integer_word, text.data(), 8);
+    if (text[0] != '2' || text[1] != '4' || leading_digits(integer_word) != 7 || text[7] != '.' || text[8] != '5') {
+        return 0;
+    }
+    // Nothing after the 5 may make the number go on.
+    if (text.size() > DATE_BYTES && (is_digit(text[DATE_BYTES]) || is_exponent_marker(text[DATE_BYTES]))) return 0;
+    // The five digits, then the point: the first byte that is not '0' is at most the point.
+    std::uint64_t day_word;
+    std::memcpy(&day_word, text.data() + 2, 8);
+    const auto zeros = std::min(static_cast<std::size_t>(std::countr_zero(day_word ^ repeated_byte('0'))) / 8, std::size_t{4});
+    std::memcpy(out, text.data() + 2 + zeros, 8);
+    return 5 - zeros;
+}
+
 // The double nearest to the number, as atof gives it: infinity past the largest double, zero
 // below the smallest. strtod reads the number restated in its plain form (no D exponent, the
 // exponent already capped); the program never sets a locale, so the point is a point.
@@ -356,15 +383,14 @@ decimal_value expand_double(double value) {
     return expansion;
 }
 
-// Where the first "JDT" of the line begins, or npos: memchr finds each 'J', the rest is
-// compared in place.
+// Where the first "JDT" of the line begins, or npos: each 'J' is found 16 bytes at a time, the
+// rest compared in place. The loads reach into the line's slack.
 std::size_t find_jdt(std::string_view line) {
     const char* const begin = line.data();
-    const char* const end = begin + line.size();
-    for (const char* j = begin; end - j >= 3; ++j) {
-        j = static_cast<const char*>(std::memchr(j, 'J', static_cast<std::size_t>(end - j) - 2));
-        if (j == nullptr) break;
-        if (j[1] == 'D' && j[2] == 'T') return static_cast<std::size_t>(j - begin);
+    for (std::size_t at = 0; line.size() - at >= JDT_MARK.size(); ++at) {
+        at += masks::find_byte(begin + at, line.size() - at, 'J');
+        if (line.size() - at < JDT_MARK.size()) break;
+        if (begin[at + 1] == 'D' && begin[at + 2] == 'T') return at;
     }
     return std::string_view::npos;
 }
@@ -378,9 +404,10 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
     std::string_view number;
     if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
         number = epoch_line.substr(mark + JDT_MARK.size());
-        while (!number.empty() && is_whitespace(number.front())) number.remove_prefix(1);
+        number.remove_prefix(masks::leading_whitespace(number.data(), number.size()));
     }
 
+    if (const std::size_t length = half_day_mjd_text(number, out)) return length;
     decimal_value mjd;
     if (!usual_mjd_digits(number, mjd)) {
         const decimal_prefix jd = read_decimal_prefix(number);

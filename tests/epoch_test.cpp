@@ -28,6 +28,15 @@ TEST(EpochMjdText, ReadsLikeAtofAndWritesLikePercentG) {
         {"JDT 2451545.25", "51544.8"},
         {"JDT 2451545.123456789", "51544.6"},
         {"JDT 2451546.500000000000000000000001", "51546"},
+        // Half days from JD 2400000.5 to 2499999.5: the five digits after "24", and whatever
+        // makes the number go on.
+        {"JDT 2400010.5", "10"},
+        {"JDT 2499999.5 TT", "99999"},
+        {"JDT 2461026.75", "61026.3"},
+        {"JDT 2461026.5e1", "2.22103e+007"},
+        {"JDT 2461026.5E", "61026"},
+        {"JDT 2461026.5.5", "61026"},
+        {"JDT 2500000.5", "100000"},
         // Exponential from a million up and below 10^-4, with three exponent digits.
         {"JDT 3399999.5", "999999"},
         {"JDT 3400000.0", "1e+006"},
@@ -75,6 +84,7 @@ TEST(EpochMjdText, AgreesWithTheReferenceOnManyDates) {
         std::string number = std::to_string(2400000 + static_cast<int>(random() % 200000));
         switch (format(random)) {
             case 0: number += ".5"; break;
+            case 4: number += ".5 TT "; break;
             case 1: number = "1" + number.substr(1, static_cast<std::size_t>(length(random) % 7)); break;
             case 2: number.insert(static_cast<std::size_t>(length(random) % 7) + 1, "."); break;
             case 3: number += "D" + std::to_string(static_cast<int>(random() % 40) - 20); break;
