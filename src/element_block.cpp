@@ -212,8 +212,7 @@ std::size_t line_text_length(const char* piece, std::size_t length) {
 
 bool is_epoch_line(std::string_view line) { return epoch_marks_reach(line) != 0; }
 
-bool epoch_line_test::operator()(std::string_view line) {
-    if (reach_ != 0 && line.size() >= reach_ && std::memcmp(line.data(), marks_, reach_) == 0) return true;
+bool epoch_line_test::learn(std::string_view line) {
     const std::size_t reach = epoch_marks_reach(line);
     if (reach == 0) return false;
     std::memcpy(marks_, line.data(), reach);

@@ -6,6 +6,7 @@
 #include "byte_io.hpp"
 
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -74,9 +75,15 @@ bool is_epoch_line(std::string_view line);
 // an epoch line, told by one comparison instead of a search for each mark.
 class epoch_line_test {
 public:
-    bool operator()(std::string_view line);
+    bool operator()(std::string_view line) {
+        if (reach_ != 0 && line.size() >= reach_ && std::memcmp(line.data(), marks_, reach_) == 0) return true;
+        return learn(line);
+    }
 
 private:
+    // The full test; an epoch line's marks are remembered.
+    bool learn(std::string_view line);
+
     char marks_[LINE_CAPACITY]{};
     std::size_t reach_ = 0;  // 0 until an epoch line has been seen
 };
