@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -366,11 +367,13 @@ double parse_julian_date(const decimal_prefix& jd) {
     return std::strtod(text, nullptr);
 }
 
-// The 17-digit decimal expansion of a finite double, rounded to nearest.
+// The 17-digit decimal expansion of a finite double, rounded to nearest. The C library's printf
+// writes it exactly, as std::to_chars would; printf keeps the program free of the C++ runtime
+// library, which would cost every run the time to load it.
 decimal_value expand_double(double value) {
     char text[32];
-    const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
-                                    EXPANSION_PRECISION).ptr;
+    const int length = std::snprintf(text, sizeof text, "%.*e", EXPANSION_PRECISION, value);
+    const char* const end = text + length;
     decimal_value expansion;
     const char* p = text;
     expansion.negative = *p == '-';
@@ -403,7 +406,7 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
     epoch_line = epoch_line.substr(0, LINE_PIECE_BYTES);  // a line, whatever the caller passed
     std::string_view number;
     if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
-        number = epoch_line.substr(mark + JDT_MARK.size());
+        number = {epoch_line.data() + mark + JDT_MARK.size(), epoch_line.size() - mark - JDT_MARK.size()};
         number.remove_prefix(masks::leading_whitespace(number.data(), number.size()));
     }
 

@@ -5,8 +5,10 @@
 #include "orbit_record.hpp"
 #include "platform.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
-#include <string>
+#include <initializer_list>
 #include <string_view>
 
 namespace {
@@ -33,26 +35,45 @@ constexpr std::size_t TEXT_STAGING_BYTES = 64 * 1024;
 char input_storage[DEFAULT_READ_BUFFER_BYTES + LINE_SLACK];
 char output_storage[OUTPUT_BUFFER_BYTES];
 char table_staging[TEXT_STAGING_BYTES];
+char message_text[4096];
 char message_staging[256];
 element_block block;
 orbit_record record;
 
-// Standard error in text mode, as the table is.
-void write_error(std::string_view text) {
+// Standard error in text mode, as the table is. The pieces of a message are put together
+// first, so that it goes out in one write; only a message that names a file of thousands of
+// bytes is written piece by piece.
+void write_error(std::initializer_list<std::string_view> pieces) {
     file_sink error(platform::standard_error());
     line_end_sink error_text(error, platform::TEXT_LINE_END, message_staging);
+    std::size_t length = 0;
+    for (const std::string_view piece : pieces) length += piece.size();
     // When even this fails there is nobody left to tell.
-    (void)error_text.write_all(text);
+    if (length <= sizeof message_text) {
+        char* p = message_text;
+        for (const std::string_view piece : pieces) p = std::copy(piece.begin(), piece.end(), p);
+        (void)error_text.write_all({message_text, length});
+        return;
+    }
+    for (const std::string_view piece : pieces) {
+        if (!error_text.write_all(piece)) return;
+    }
 }
 
+// The message with the file name where its %s stands.
 void report(std::string_view format, const char* name = nullptr) {
-    std::string text(format);
-    if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, name != nullptr ? name : "");
-    write_error(text);
+    constexpr std::string_view NAME_MARK = "%s";
+    const std::size_t at = format.find(NAME_MARK);
+    if (at == std::string_view::npos) return write_error({format});
+    std::string_view after = format;
+    after.remove_prefix(at + NAME_MARK.size());
+    write_error({{format.data(), at}, name != nullptr ? std::string_view(name) : std::string_view(), after});
 }
 
 void report_summary(std::int64_t records) {
-    write_error(std::to_string(records).append(records == 1 ? " record written.\n" : " records written.\n"));
+    char count[24];
+    const char* const end = std::to_chars(count, count + sizeof count, records).ptr;
+    write_error({{count, static_cast<std::size_t>(end - count)}, records == 1 ? " record written.\n" : " records written.\n"});
 }
 
 int run_conversion(int argc, char** argv) {
