@@ -55,9 +55,10 @@ constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
     &orbit_record::arg_perihelion, &orbit_record::long_node,   &orbit_record::inclination,
     &orbit_record::eccentricity,   &orbit_record::semimajor_axis, &orbit_record::epoch_mjd};
 
-// A row written without quotes holds its commas and its newline among the bytes that call for
-// quotes, and no others unless some field holds one. The row lies in reserved room: the 16
-// bytes after it are cleared, so that whole vectors can be counted.
+// A row written without quotes holds its commas and its newline among the bytes that may call
+// for quotes, and no others unless some field holds one; that row is then written again, each
+// field tested on its own. The row lies in reserved room: the 16 bytes after it are cleared,
+// so that whole vectors can be counted.
 bool holds_only_separators(char* row, std::size_t length) {
     static_assert(CSV_ROW_CAPACITY < 255 * 16);
     std::memset(row + length, 0, 16);

@@ -103,6 +103,8 @@ TEST(CsvRow, QuotesFieldsWithCommasQuotesAndLineBreaksOnly) {
         {with(EROS, 0, "(4\"179\") To\"ut"), "\"To\"\"ut 4\"\"179\"\"\",11.16,"},
         {with(EROS, 0, "(1) A\rB"), "\"A\rB 1\",11.16,"},
         {with(EROS, 0, "(1) Jos\xc3\xa9"), "Jos\xc3\xa9 1,11.16,"},
+        // Other control bytes are kept as they stand, unquoted.
+        {with(EROS, 0, "(1\t2) A\tB\x0b\x0e"), "A\tB\x0b\x0e 1\t2,11.16,"},
         {with(EROS, 6, "P   3.62           H   11,16       G   0.46"), "Eros 433,\"11,16\",0.46,"},
     };
     for (const auto& c : cases) EXPECT_EQ(row_for(c.block).substr(0, c.row_start.size()), c.row_start);
