@@ -193,17 +193,4 @@ inline std::size_t find_byte(const char* p, std::size_t length, char c) {
     return length;
 }
 
-// How many of the first `length` bytes at p are whitespace (as whitespace16 counts it) before
-// the first that is not. Reads whole vectors, up to 15 bytes past the end.
-inline std::size_t leading_whitespace(const char* p, std::size_t length) {
-    for (std::size_t at = 0; at < length; at += 16) {
-        const std::uint32_t blanks = whitespace16(p + at);
-        if (blanks != 0xFFFF) {
-            const std::size_t found = at + static_cast<std::size_t>(std::countr_one(blanks));
-            return found < length ? found : length;
-        }
-    }
-    return length;
-}
-
 }  // namespace orbitcsv::masks

@@ -407,7 +407,7 @@ std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
     std::string_view number;
     if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
         number = {epoch_line.data() + mark + JDT_MARK.size(), epoch_line.size() - mark - JDT_MARK.size()};
-        number.remove_prefix(masks::leading_whitespace(number.data(), number.size()));
+        while (!number.empty() && is_whitespace(number.front())) number.remove_prefix(1);
     }
 
     if (const std::size_t length = half_day_mjd_text(number, out)) return length;
