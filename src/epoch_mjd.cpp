@@ -341,7 +341,8 @@ std::size_t half_day_mjd_text(std::string_view text, char* out) {
     }
     // Nothing after the 5 may make the number go on.
     if (text.size() > DATE_BYTES && (is_digit(text[DATE_BYTES]) || is_exponent_marker(text[DATE_BYTES]))) return 0;
-    // The five digits, then the point: the first byte that is not '0' is at most the point.
+    // Leading zeros of the five digits go, but never the last digit: the point after them ends
+    // the count of zeros at five at most, and no more than four are dropped.
     std::uint64_t day_word;
     std::memcpy(&day_word, text.data() + 2, 8);
     const auto zeros = std::min(static_cast<std::size_t>(std::countr_zero(day_word ^ repeated_byte('0'))) / 8, std::size_t{4});

@@ -187,6 +187,8 @@ const std::string WITH_ZERO_BYTES = std::string("\0", 1) + EPOCH_LINE + std::str
                                     "\n" + EROS_LINES[5] + "\x1a\n";
 const std::string PROSE = "Observations of the night, with residuals:\n  0.1-  0.2+\n\n";
 const std::string LONG_NAME(120, 'L');
+// Longer than any message is put together in: it is written in pieces.
+const std::string LONG_FILE_NAME = std::string(5000, 'n') + ".txt";
 
 INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::Values(
     cli_case{"OneBlockFromAFile", {{"in", PROSE + eros("(433) Eros") + PROSE}}, {"in"}, {},
@@ -213,6 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::Values(
              "Cannot open input file missing.txt\n", 2, {{"out.csv", "="}}},
     cli_case{"MissingInputNamedInUtf8", {}, {"\u039b\u03b5\u03af\u03c0\u03b5\u03b9-\u7121\u3044.txt"}, {}, "",
              "Cannot open input file \u039b\u03b5\u03af\u03c0\u03b5\u03b9-\u7121\u3044.txt\n", 2},
+    cli_case{"MissingInputWithALongName", {}, {LONG_FILE_NAME}, {}, "", "Cannot open input file " + LONG_FILE_NAME + "\n", 2},
     cli_case{"NamesOutsideTheAnsiCodePage", {{"\u03a9\u03bc\u03ad\u03b3\u03b1-\u8ecc\u9053.txt", eros("(433) Eros")}},
              {"\u03a9\u03bc\u03ad\u03b3\u03b1-\u8ecc\u9053.txt", "\u51fa\u529b-\u03b1\u03b2\u03b3.csv"}, {}, "",
              "1 record written.\n", 0, {{"\u51fa\u529b-\u03b1\u03b2\u03b3.csv", HEADER + ROW}}},
