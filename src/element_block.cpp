@@ -246,7 +246,8 @@ void element_scanner::remember_skipped_pieces(const char* first, const char* end
 // then found in one pass from the start of the search and taken where they lie, with none of
 // the window's bookkeeping; the rules are those of the general search in search_block. False,
 // with nothing moved, when the block is not right here in full, which leaves any case out of
-// the ordinary (the end of the data near, a line longer than a piece) to that search.
+// the ordinary (the end of the data near, a line longer than a piece, one that begins "Epoch "
+// but is no epoch line) to that search.
 bool element_scanner::capture_block_at_hand(element_block& block) {
     // Designation, "Id" line, epoch line: the latest place the epoch line can take here.
     constexpr std::size_t LAST_EPOCH_INDEX = 2;

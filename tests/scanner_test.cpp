@@ -100,13 +100,25 @@ void PrintTo(const block_case& c, std::ostream* out) { *out << c.name; }
 
 class ElementBlocks : public testing::TestWithParam<block_case> {};
 
+const std::string BLOCK = EPOCH + "\n" + ELEMENTS;
+const std::string PROSE_AFTER = std::string(70, 'p') + "\n" + std::string(70, 'q') + "\n" + std::string(70, 'r') + "\n";
+
+// After a block and with prose after it, an input that ends with a whole line gives the same
+// blocks after that block's. Each of its searches then starts with bytes at hand and whole
+// 64-byte loads within them, as in a long element list, where a block is taken in one pass;
+// alone, a short input is read line by line, and the first search of an input starts before
+// anything has been read.
 TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
+    const std::string& input = GetParam().input;
+    std::vector<block_rows> after_a_block = GetParam().blocks;
+    after_a_block.insert(after_a_block.begin(), rows(""));
     for (const std::size_t size : BUFFER_SIZES) {
-        EXPECT_EQ(blocks_of(GetParam().input, size), GetParam().blocks) << "buffer of " << size;
+        EXPECT_EQ(blocks_of(input, size), GetParam().blocks) << "buffer of " << size;
+        if (input.ends_with('\n')) {
+            EXPECT_EQ(blocks_of(BLOCK + input + PROSE_AFTER, size), after_a_block) << "after a block, buffer of " << size;
+        }
     }
 }
-
-const std::string BLOCK = EPOCH + "\n" + ELEMENTS;
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
     block_case{"NoEpochLine", "(1) Ceres\nprose\n", {}},
