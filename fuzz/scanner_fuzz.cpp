@@ -1,6 +1,7 @@
 // Any bytes: the lines and blocks the scanner finds must not depend on the size of its read
-// buffer nor on how short the reads come back, so the paths for blocks that stand whole in a
-// large buffer agree with the line-by-line reading that tiny buffers force.
+// buffer, on how short the reads come back, nor on stops to wait for bytes between reads, so
+// the paths for blocks that stand whole in a large buffer agree with the line-by-line reading
+// that tiny buffers force, and a scanner fed chunk by chunk with one that reads a file.
 #include "scan_results.hpp"
 
 #include <cstdint>
@@ -26,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t read_size = size > 1 ? 1 + data[size - 1] % 200 : SIZE_MAX;
     for (const std::size_t buffer : {std::size_t{1}, std::size_t{7}, std::size_t{131}, std::size_t{132}, picked}) {
         if (lines_of(input, buffer) != lines || blocks_of(input, buffer) != blocks ||
-            blocks_of(input, DEFAULT_READ_BUFFER_BYTES, read_size) != blocks) {
-            std::fprintf(stderr, "scanner fuzz: buffer of %zu or reads of %zu differ\n", buffer, read_size);
+            blocks_of(input, DEFAULT_READ_BUFFER_BYTES, {read_size}) != blocks ||
+            blocks_of(input, buffer, {read_size, true}) != blocks || lines_of(input, buffer, {read_size, true}) != lines) {
+            std::fprintf(stderr, "scanner fuzz: buffer of %zu or reads of %zu (with or without waits) differ\n", buffer, read_size);
             std::abort();
         }
     }

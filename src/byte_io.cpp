@@ -6,6 +6,11 @@
 namespace orbitcsv {
 
 std::ptrdiff_t memory_source::read_some(char* into, std::size_t capacity) {
+    // Every other read waits, the first included, so that the scanner stops before each chunk.
+    if (pausing_ && !rest_.empty()) {
+        paused_ = !paused_;
+        if (paused_) return READ_LATER;
+    }
     const std::size_t count = std::min({capacity, chunk_, rest_.size()});
     if (count > 0) std::memcpy(into, rest_.data(), count);
     rest_.remove_prefix(count);

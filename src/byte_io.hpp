@@ -12,10 +12,17 @@
 
 namespace orbitcsv {
 
+// What read_some returns when it stores no bytes.
+inline constexpr std::ptrdiff_t READ_END = 0;
+inline constexpr std::ptrdiff_t READ_FAILED = -1;
+// No bytes yet, but more to come: a source that is handed its input chunk by chunk (the page's)
+// has given out the latest. The scanner stops where it stands and goes on when called again.
+inline constexpr std::ptrdiff_t READ_LATER = -2;
+
 class byte_source {
 public:
-    // Stores up to `capacity` bytes at `into`, as read(2) does: returns the count stored,
-    // 0 at the end of the input, or -1 when reading failed.
+    // Stores up to `capacity` bytes at `into`, as read(2) does: returns the count stored, or
+    // READ_END, READ_FAILED or READ_LATER.
     virtual std::ptrdiff_t read_some(char* into, std::size_t capacity) = 0;
 
 protected:
@@ -34,16 +41,19 @@ private:
 };
 
 // Serves a block of memory at most `chunk` bytes per call, so that a test can make every
-// read end at an awkward place.
+// read end at an awkward place. With `pausing`, each read that serves bytes is followed by one
+// that answers READ_LATER, as a source fed chunk by chunk does.
 class memory_source final : public byte_source {
 public:
-    explicit memory_source(std::string_view bytes, std::size_t chunk = SIZE_MAX)
-        : rest_(bytes), chunk_(chunk == 0 ? 1 : chunk) {}
+    explicit memory_source(std::string_view bytes, std::size_t chunk = SIZE_MAX, bool pausing = false)
+        : rest_(bytes), chunk_(chunk == 0 ? 1 : chunk), pausing_(pausing) {}
     std::ptrdiff_t read_some(char* into, std::size_t capacity) override;
 
 private:
     std::string_view rest_;
     std::size_t chunk_;
+    bool pausing_;
+    bool paused_ = false;
 };
 
 class byte_sink {

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 namespace orbitcsv {
 
@@ -321,10 +322,24 @@ bool element_scanner::find_element_block(element_block& block) {
 }
 
 bool element_scanner::search_block(element_block& block) {
+    if (stopped_at_ != stop_point::none) return go_on(block);
     capture_ = nullptr;
     if (capture_block_at_hand(block)) return true;
     window_.current = 0;
     window_.earlier_lines = 0;
+    return search_lines(block);
+}
+
+// A call that stopped to wait for bytes is taken up where it stopped: a search with its window
+// as it was, or the element rows from the one it was reading.
+bool element_scanner::go_on(element_block& block) {
+    const stop_point at = std::exchange(stopped_at_, stop_point::none);
+    return at == stop_point::element_rows ? read_element_rows(block, next_row_) : search_lines(block);
+}
+
+// The search for an epoch line, line by line from the window's current slot, and the capture of
+// the block it heads.
+bool element_scanner::search_lines(element_block& block) {
     constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
     // The epoch line and the element lines, when they stand whole in the buffer.
     line_finder lines(nullptr, 0, 0);
@@ -346,6 +361,7 @@ bool element_scanner::search_block(element_block& block) {
             point_at(line, next_, lines.raw_line(0).size());
             next_ = lines.after(0);
         } else if (!next_piece(line)) {
+            if (waiting_) stopped_at_ = stop_point::search;
             return false;
         }
         // Stripping and the cut at a zero byte cannot touch the six prefix bytes, so the raw
@@ -398,15 +414,30 @@ bool element_scanner::search_block(element_block& block) {
         next_ = lines.after(first + ELEMENT_LINES - 1);
         return true;
     }
-    for (std::size_t row = 2; row < BLOCK_ROWS; ++row) {
-        if (!next_input_line(block.rows[row])) return false;
+    return read_element_rows(block, 2);
+}
+
+// The element lines from `first_row` on, read one by one.
+bool element_scanner::read_element_rows(element_block& block, std::size_t first_row) {
+    for (std::size_t row = first_row; row < BLOCK_ROWS; ++row) {
+        if (!next_input_line(block.rows[row])) {
+            if (waiting_) {
+                stopped_at_ = stop_point::element_rows;
+                next_row_ = row;
+            }
+            return false;
+        }
     }
     return true;
 }
 
 // The fast path: the whole piece is in the buffer and is handed out where it lies.
 bool element_scanner::next_piece(line_slot& line) {
-    if (next_ == end_ && !refill()) return false;
+    if (next_ == end_) {
+        // A piece begun before the scanner stopped to wait goes on where it was left.
+        if (partial_piece_ != nullptr) return continue_piece(line);
+        if (!refill()) return false;
+    }
     const auto available = static_cast<std::size_t>(end_ - next_);
     line_finder lines(next_, available, readable());
     const bool whole = lines.find(1);
@@ -421,14 +452,28 @@ bool element_scanner::next_piece(line_slot& line) {
 // The slow path: the piece runs past the end of the buffer, so it is gathered in the line's
 // own storage across as many refills as it takes (many, with a tiny buffer).
 bool element_scanner::assemble_piece(line_slot& line) {
-    std::size_t have = static_cast<std::size_t>(end_ - next_);
-    std::memcpy(line.own, next_, have);
+    line.length = static_cast<std::size_t>(end_ - next_);
+    std::memcpy(line.own, next_, line.length);
     line.data = line.own;
     next_ = end_;
+    return continue_piece(line);
+}
+
+// Adds to the piece begun in `line`'s own storage, `line.length` bytes so far, until its newline,
+// a whole piece or the end of the input. When the source has no bytes yet the piece waits, as it
+// stands, for the next call.
+bool element_scanner::continue_piece(line_slot& line) {
+    partial_piece_ = nullptr;
+    std::size_t have = line.length;
     while (have < LINE_PIECE_BYTES) {
         if (!refill()) {
             // Bytes cut off by a failed read are not a line of the input.
             if (read_failed_) return false;
+            if (waiting_) {
+                line.length = have;
+                partial_piece_ = &line;
+                return false;
+            }
             break;
         }
         const std::size_t available = static_cast<std::size_t>(end_ - next_);
@@ -450,6 +495,9 @@ bool element_scanner::refill() {
     if (input_ended_) return false;
     keep_lines_alive();
     const std::ptrdiff_t got = source_.read_some(buffer_.data(), input_capacity());
+    // Nothing is at hand then, and every line kept is in its own storage.
+    waiting_ = got == READ_LATER;
+    if (waiting_) return false;
     if (got <= 0) {
         input_ended_ = true;
         read_failed_ = got < 0;

@@ -107,14 +107,26 @@ public:
     // True when the input ended because reading failed rather than at its end.
     bool read_failed() const { return read_failed_; }
 
+    // True when the latest call returned false because the source has no bytes yet
+    // (READ_LATER). Called again once it has, with the same line or block, the scanner goes on
+    // from where it stopped, and gives what it would have given had the bytes been there.
+    bool waiting() const { return waiting_; }
+
 private:
+    // Where a call that waited for bytes stopped, for the next call to go on from.
+    enum class stop_point : unsigned char { none, search, element_rows };
+
     bool search_block(element_block& block);
+    bool go_on(element_block& block);
+    bool search_lines(element_block& block);
     bool capture_block_at_hand(element_block& block);
+    bool read_element_rows(element_block& block, std::size_t first_row);
     bool next_piece(line_slot& line);
     void remember_skipped_pieces(const char* first, const char* end);
     // Bytes from next_ to the end of the read buffer (not only of its data), all safe to load.
     std::size_t readable() const { return static_cast<std::size_t>(buffer_.data() + buffer_.size() - next_); }
     bool assemble_piece(line_slot& line);
+    bool continue_piece(line_slot& line);
     bool refill();
     void keep_lines_alive();
     void keep_alive(line_slot& line) const;
@@ -127,6 +139,10 @@ private:
     const char* end_ = nullptr;
     bool input_ended_ = false;
     bool read_failed_ = false;
+    bool waiting_ = false;
+    stop_point stopped_at_ = stop_point::none;
+    std::size_t next_row_ = 0;             // with stop_point::element_rows, the row to read next
+    line_slot* partial_piece_ = nullptr;   // a piece begun, its bytes so far in its own storage
     search_window window_;
     epoch_line_test is_epoch_text_;
     element_block* capture_ = nullptr;  // the block whose rows are being read, if any

@@ -20,29 +20,42 @@ inline std::span<char> read_buffer(std::size_t size) {
     return {storage.data(), size};
 }
 
-inline std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_size,
-                                         std::size_t read_size = SIZE_MAX) {
-    memory_source source(input, read_size);
+// How the input reaches the scanner: in reads of at most `read_size` bytes, and with `pausing`
+// as a source fed chunk by chunk gives it, each read of bytes after one that has none yet.
+struct reads {
+    std::size_t read_size = SIZE_MAX;
+    bool pausing = false;
+};
+
+inline std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_size, reads how = {}) {
+    memory_source source(input, how.read_size, how.pausing);
     element_scanner scanner(source, read_buffer(buffer_size));
     std::vector<std::string> lines;
     line_slot line;
-    while (scanner.next_input_line(line)) lines.emplace_back(line.text());
-    return lines;
+    for (;;) {
+        if (scanner.next_input_line(line)) {
+            lines.emplace_back(line.text());
+        } else if (!scanner.waiting()) {
+            return lines;
+        }
+    }
 }
 
 using block_rows = std::vector<std::string>;
 
-inline std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size,
-                                         std::size_t read_size = SIZE_MAX) {
-    memory_source source(input, read_size);
+inline std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, reads how = {}) {
+    memory_source source(input, how.read_size, how.pausing);
     element_scanner scanner(source, read_buffer(buffer_size));
     std::vector<block_rows> blocks;
     element_block block;
-    while (scanner.find_element_block(block)) {
-        blocks.emplace_back();
-        for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
+    for (;;) {
+        if (scanner.find_element_block(block)) {
+            blocks.emplace_back();
+            for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
+        } else if (!scanner.waiting()) {
+            return blocks;
+        }
     }
-    return blocks;
 }
 
 }  // namespace orbitcsv

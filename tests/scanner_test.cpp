@@ -31,9 +31,17 @@ void PrintTo(const line_case& c, std::ostream* out) { *out << c.name; }
 
 class InputLines : public testing::TestWithParam<line_case> {};
 
+// Reads of a few bytes with a wait before each, as when the page feeds a file chunk by chunk:
+// every line and block then has a stop inside it.
+constexpr reads PAUSING_READS[] = {{1, true}, {3, true}, {64, true}, {131, true}};
+
 TEST_P(InputLines, AreTheSameForEveryBufferSize) {
     for (const std::size_t size : BUFFER_SIZES) {
         EXPECT_EQ(lines_of(GetParam().input, size), GetParam().lines) << "buffer of " << size;
+    }
+    for (const reads how : PAUSING_READS) {
+        EXPECT_EQ(lines_of(GetParam().input, DEFAULT_READ_BUFFER_BYTES, how), GetParam().lines)
+            << "reads of " << how.read_size << " with waits";
     }
 }
 
@@ -118,6 +126,12 @@ TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
             EXPECT_EQ(blocks_of(BLOCK + input + PROSE_AFTER, size), after_a_block) << "after a block, buffer of " << size;
         }
     }
+    for (const reads how : PAUSING_READS) {
+        for (const std::size_t size : {std::size_t{7}, DEFAULT_READ_BUFFER_BYTES}) {
+            EXPECT_EQ(blocks_of(input, size, how), GetParam().blocks)
+                << "buffer of " << size << ", reads of " << how.read_size << " with waits";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
@@ -170,9 +184,13 @@ TEST(ElementScanner, GivesTheSameBlocksForEveryBufferSizeOnMixedInput) {
     for (const std::size_t size : {1, 2, 7, 64, 131, 132, 133, 4096}) {
         EXPECT_EQ(blocks_of(input, size), expected) << "buffer of " << size;
     }
-    // Reads that come back short, as from a pipe, leave a large buffer partly filled.
-    for (const std::size_t read_size : {1, 7, 100, 1000}) {
-        EXPECT_EQ(blocks_of(input, DEFAULT_READ_BUFFER_BYTES, read_size), expected) << "reads of " << read_size;
+    // Reads that come back short, as from a pipe, leave a large buffer partly filled; with a
+    // wait before each, every search and block is stopped and taken up again somewhere.
+    for (const std::size_t read_size : {1, 7, 100, 1000, 65536}) {
+        for (const bool pausing : {false, true}) {
+            EXPECT_EQ(blocks_of(input, DEFAULT_READ_BUFFER_BYTES, {read_size, pausing}), expected)
+                << "reads of " << read_size << (pausing ? " with waits" : "");
+        }
     }
 }
 
