@@ -1,6 +1,7 @@
 // Byte tests over 16 or 64 bytes at a time, mostly as masks: bit i is set when byte i has the
 // property asked about. The scanner finds line ends and the conversion its fields through them,
-// so the per-byte work of the hot path runs in vector registers: SSE2 on x86-64, NEON on arm64.
+// so the per-byte work of the hot path runs in vector registers: SSE2 on x86-64, NEON on arm64,
+// 128-bit SIMD in WebAssembly.
 // Every function reads whole vectors of 16 bytes: callers make sure those bytes are theirs to
 // read. The plain versions say what each test means; they serve where no vector unit is known,
 // and the tests hold the vector versions to them.
@@ -14,6 +15,8 @@
 #include <emmintrin.h>
 #elif defined(__ARM_NEON)
 #include <arm_neon.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 
 namespace orbitcsv::masks {
@@ -164,6 +167,45 @@ public:
 
 private:
     uint8x16_t lowest_ = vdupq_n_u8(0xFF);
+};
+
+#elif defined(__wasm_simd128__)
+
+inline v128_t load16(const char* p) { return wasm_v128_load(p); }
+inline std::uint32_t bits(v128_t matches) { return wasm_i8x16_bitmask(matches); }
+inline std::uint32_t equal16(const char* p, char c) { return bits(wasm_i8x16_eq(load16(p), wasm_i8x16_splat(c))); }
+inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t whitespace16(const char* p) {
+    const v128_t bytes = load16(p);
+    const v128_t control = wasm_u8x16_le(wasm_i8x16_sub(bytes, wasm_i8x16_splat('\t')), wasm_i8x16_splat(4));
+    return bits(wasm_v128_or(control, wasm_i8x16_eq(bytes, wasm_i8x16_splat(' '))));
+}
+inline std::size_t count_csv_specials(const char* p, std::size_t length) {
+    v128_t counts = wasm_i8x16_splat(0);
+    for (std::size_t at = 0; at < length; at += 16) {
+        const v128_t bytes = load16(p + at);
+        const v128_t controls = wasm_i8x16_eq(wasm_v128_and(bytes, wasm_i8x16_splat(~0x07)), wasm_i8x16_splat(0x08));
+        const v128_t special = wasm_v128_or(
+            wasm_v128_or(wasm_i8x16_eq(bytes, wasm_i8x16_splat(',')), wasm_i8x16_eq(bytes, wasm_i8x16_splat('"'))), controls);
+        counts = wasm_i8x16_sub(counts, special);  // a match is -1
+    }
+    const v128_t sums = wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(counts));
+    return static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 0)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 1)) +
+           static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 2)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 3));
+}
+class newline_finder {
+public:
+    std::uint64_t newlines64(const char* p) {
+        const v128_t a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
+        lowest_ = wasm_u8x16_min(lowest_, wasm_u8x16_min(wasm_u8x16_min(a, b), wasm_u8x16_min(c, d)));
+        const v128_t newline = wasm_i8x16_splat('\n');
+        return std::uint64_t{bits(wasm_i8x16_eq(a, newline))} | std::uint64_t{bits(wasm_i8x16_eq(b, newline))} << 16 |
+               std::uint64_t{bits(wasm_i8x16_eq(c, newline))} << 32 | std::uint64_t{bits(wasm_i8x16_eq(d, newline))} << 48;
+    }
+    bool saw_zero() const { return bits(wasm_i8x16_eq(lowest_, wasm_i8x16_splat(0))) != 0; }
+
+private:
+    v128_t lowest_ = wasm_i8x16_splat(-1);
 };
 
 #else

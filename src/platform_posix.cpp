@@ -1,7 +1,9 @@
-// The platform layer on POSIX.1-2008 systems (Linux, macOS, the BSDs).
+// The platform layer on POSIX.1-2008 systems (Linux, macOS, the BSDs), and on WASI, whose C
+// library gives the same calls for files.
 #include "platform.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@ file_identity identity_of(const struct stat& status) {
             static_cast<std::uint64_t>(status.st_ino)};
 }
 
+#if !defined(__wasi__)
 // A standard descriptor that was closed when the program started would be handed to the next
 // file opened: the output file could become descriptor 2 and take the messages into the table,
 // or the input file descriptor 1 and be taken for standard output. Each closed one is filled
@@ -32,11 +35,21 @@ void fill_closed_standard_descriptors() {
         }
     }
 }
+#endif
 
 }  // namespace
 
 int run_with_arguments(int argc, char** argv, int (*run)(int argc, char** argv)) {
+#if defined(__wasi__)
+    // A WASI program is handed its standard streams and its files by the host, which numbers
+    // them itself (and there is no dup2 to fill a gap with). Nor has it a working directory of
+    // its own: relative names are taken from "/". A host that gives it the file system from the
+    // root names its own working directory in PWD, as the project's runner does; should changing
+    // to it fail, relative names still reach the root, and opening them reports what is wrong.
+    if (const char* const pwd = std::getenv("PWD"); pwd != nullptr && *pwd == '/') (void)chdir(pwd);
+#else
     fill_closed_standard_descriptors();
+#endif
     return run(argc, argv);
 }
 

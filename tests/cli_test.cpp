@@ -37,6 +37,13 @@ const std::map<std::string, std::string> NOT_HERE = {
     {"StandardOutputFull", "no /dev/full"},
     {"ClosedPipeEndsTheRunBySigpipe", "no SIGPIPE: a closed pipe is a write error"},
 };
+#elif defined(ORBITCSV_PROGRAM_UNDER_WASI)
+const std::string LINE_END = "\n";
+const std::map<std::string, std::string> NOT_HERE = {
+    {"ClosedPipeEndsTheRunBySigpipe", "WASI has no signals: a closed pipe is a write error"},
+    {"StandardInputClosed", "Node puts /dev/null in place of a standard stream closed at its start"},
+    {"StandardOutputClosed", "Node puts /dev/null in place of a standard stream closed at its start"},
+};
 #else
 const std::string LINE_END = "\n";
 const std::map<std::string, std::string> NOT_HERE = {
@@ -275,6 +282,27 @@ TEST(Cli, FiftyMegabyteLineWithoutNewlineAfterABlock) {
     EXPECT_EQ(result.out, as_text(HEADER + ROW));
     EXPECT_EQ(result.err, as_text("1 record written.\n"));
     EXPECT_EQ(result.status, 0);
+}
+
+// Names reach the file system as given: absolute, or relative to the working directory and
+// leaving it through "..".
+TEST(Cli, NamesAbsoluteAndRelative) {
+    const folder dir;
+    write_file(dir / "in", eros("(433) Eros"));
+    const auto utf8 = [](const fs::path& path) {
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
+    };
+    const std::string absolute_in = utf8(dir / "in");
+    const std::string relative_out = utf8(fs::path("..") / (dir / "in").parent_path().filename() / "out.csv");
+    const outcome result = dir.run({absolute_in, relative_out});
+    EXPECT_EQ(result.err, as_text("1 record written.\n"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(dir / "out.csv"), as_text(HEADER + ROW));
+
+    const outcome missing = dir.run({utf8(dir / "missing.txt")});
+    EXPECT_EQ(missing.err, as_text("Cannot open input file " + utf8(dir / "missing.txt") + "\n"));
+    EXPECT_EQ(missing.status, 2);
 }
 
 TEST(Cli, OutputThroughALinkToTheInputIsRefused) {
