@@ -42,6 +42,7 @@ bool line_end_sink::write_all(std::string_view bytes) {
 }
 
 bool output_buffer::flush() {
+    handed_over_ += static_cast<std::uint64_t>(next_ - begin_);
     if (!failed_ && next_ != begin_ &&
         !sink_.write_all({begin_, static_cast<std::size_t>(next_ - begin_)})) {
         failed_ = true;

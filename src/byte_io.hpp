@@ -108,12 +108,15 @@ public:
     // Hands over everything gathered; false if this or any earlier write failed.
     bool flush();
     bool failed() const { return failed_; }
+    // Every byte committed so far, handed over or not.
+    std::uint64_t taken() const { return handed_over_ + static_cast<std::uint64_t>(next_ - begin_); }
 
 private:
     byte_sink& sink_;
     char* begin_;
     char* next_;
     char* end_;
+    std::uint64_t handed_over_ = 0;
     bool failed_ = false;
 };
 

@@ -49,12 +49,6 @@ char* put_escaped(char* out, std::string_view text) {
     return out;
 }
 
-// The fields after the first column, in the order of the header.
-constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
-    &orbit_record::magnitude_h,    &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
-    &orbit_record::arg_perihelion, &orbit_record::long_node,   &orbit_record::inclination,
-    &orbit_record::eccentricity,   &orbit_record::semimajor_axis, &orbit_record::epoch_mjd};
-
 // A row written without quotes holds its commas and its newline among the bytes that may call
 // for quotes, and no others unless some field holds one; that row is then written again, each
 // field tested on its own. The row lies in reserved room: the 16 bytes after it are cleared,
@@ -175,14 +169,7 @@ void write_csv_row(output_buffer& out, const orbit_record& record) {
 [[gnu::noinline]] std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
                                                orbit_record& record) {
     write_csv_header(out);
-    std::int64_t records = 0;
-    // After a failed write nothing more can reach the output, so the run stops there.
-    while (!out.failed() && scanner.find_element_block(block)) {
-        convert_block(block, record);
-        write_csv_row(out, record);
-        ++records;
-    }
-    return records;
+    return write_csv_rows(scanner, out, block, record, [](const orbit_record&) {});
 }
 
 }  // namespace orbitcsv

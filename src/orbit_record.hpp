@@ -68,6 +68,12 @@ struct orbit_record {
     text_field<FIELD_CAPACITY> epoch_mjd;
 };
 
+// The fields after the first column (name and number), in the order of the header.
+inline constexpr text_field<FIELD_CAPACITY> orbit_record::*VALUE_FIELDS[] = {
+    &orbit_record::magnitude_h,    &orbit_record::magnitude_g, &orbit_record::mean_anomaly,
+    &orbit_record::arg_perihelion, &orbit_record::long_node,   &orbit_record::inclination,
+    &orbit_record::eccentricity,   &orbit_record::semimajor_axis, &orbit_record::epoch_mjd};
+
 // Where each element value stands: block row (2 is the first line after the epoch line) and
 // columns counted from 0, both ends included.
 struct element_column {
@@ -129,8 +135,25 @@ inline constexpr std::size_t CSV_ROW_CAPACITY =
 void write_csv_header(output_buffer& out);
 void write_csv_row(output_buffer& out, const orbit_record& record);
 
-// The whole table: the header, then one row for every block the scanner finds, converted in
-// `block` and `record`, until the input ends or a write fails. Returns the rows written.
+// One row for every block the scanner finds, converted in `block` and `record`, until the input
+// ends, the scanner waits for bytes or a write fails; `each_row(record)` after each row is
+// written. Returns the rows written.
+template <class Each_row>
+std::int64_t write_csv_rows(element_scanner& scanner, output_buffer& out, element_block& block, orbit_record& record,
+                            Each_row each_row) {
+    std::int64_t records = 0;
+    // After a failed write nothing more can reach the output, so the run stops there.
+    while (!out.failed() && scanner.find_element_block(block)) {
+        convert_block(block, record);
+        write_csv_row(out, record);
+        each_row(static_cast<const orbit_record&>(record));
+        ++records;
+    }
+    return records;
+}
+
+// The whole table: the header, then the rows, until the input ends or a write fails. Returns
+// the rows written.
 std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
                              orbit_record& record);
 

@@ -1,0 +1,200 @@
+// The page's converter against the Linux program: thousands of inputs go through the page's
+// own worker code (the converter module, fed chunk by chunk, and the table store that makes the
+// download), and each must give the program's table, summary line and status, byte for byte.
+//
+//   node tests/web/differential.mjs CONVERTER.wasm NATIVE_PROGRAM
+import { spawnSync } from 'node:child_process';
+import { readFileSync, readdirSync } from 'node:fs';
+import { join } from 'node:path';
+
+import { blobChunks, convertInput, loadConverter } from '../../web/convert.js';
+import { TableStore } from '../../web/table-store.js';
+
+const [converterPath, programPath] = process.argv.slice(2);
+const converter = await loadConverter(readFileSync(converterPath));
+
+function native(input) {
+  const run = spawnSync(programPath, [], { input, maxBuffer: 1 << 30 });
+  return { table: run.stdout, message: run.stderr.toString('latin1'), status: run.status };
+}
+
+// The input through the page's code, in chunks of the sizes given in turn (the last repeated).
+async function page(input, sizes, { failAfter = -1 } = {}) {
+  async function* chunks() {
+    let at = 0;
+    for (let k = 0; at < input.length; ++k) {
+      if (failAfter >= 0 && at >= failAfter) throw new Error('the file went away');
+      const size = sizes[Math.min(k, sizes.length - 1)];
+      yield input.subarray(at, at + size);
+      at += size;
+    }
+  }
+  const store = new TableStore();
+  const result = await convertInput(converter, {
+    name: 'input.txt', chunks: chunks(), onTable: (bytes) => store.addBytes(bytes), onNotes: (notes) => store.addNotes(notes),
+  });
+  const table = Buffer.from(await store.finish().arrayBuffer());
+  // Every row is noted, and the notes account for every byte after the header.
+  const rows = table.toString('latin1').split('\n').length - 2;
+  if (store.rowCount !== rows || store.rowStarts.values[store.rowCount] !== table.length) {
+    throw new Error(`notes on ${store.rowCount} rows ending at ${store.rowStarts.values[store.rowCount]}, table of ${rows} rows and ${table.length} bytes`);
+  }
+  return { table, message: Buffer.from(result.message).toString('latin1'), status: result.status };
+}
+
+let inputs = 0;
+let failures = 0;
+async function check(label, input, expected, sizes, options) {
+  ++inputs;
+  const got = await page(input, sizes, options);
+  if (got.status === expected.status && got.message === expected.message && got.table.equals(expected.table)) return;
+  if (++failures <= 10) {
+    console.error(`DIFFERS: ${label} (chunks of ${sizes.join(', ')}): status ${got.status} for ${expected.status}, ` +
+      `message ${JSON.stringify(got.message)} for ${JSON.stringify(expected.message)}, ` +
+      `table of ${got.table.length} bytes for ${expected.table.length}` +
+      (got.table.equals(expected.table) ? '' : `, first difference at ${firstDifference(got.table, expected.table)}`));
+  }
+}
+function firstDifference(a, b) {
+  let at = 0;
+  while (at < a.length && at < b.length && a[at] === b[at]) ++at;
+  return at;
+}
+
+// splitmix32: the same inputs on every run.
+let seed = 0x6f726269;
+function random() {
+  seed = (seed + 0x9e3779b9) | 0;
+  let z = seed;
+  z = Math.imul(z ^ (z >>> 16), 0x85ebca6b);
+  z = Math.imul(z ^ (z >>> 13), 0xc2b2ae35);
+  return ((z ^ (z >>> 16)) >>> 0) / 2 ** 32;
+}
+const pick = (items) => items[Math.floor(random() * items.length)];
+const below = (n) => Math.floor(random() * n);
+
+const EROS = [
+  '(433) Eros',
+  'Epoch 2026 Dec. 17.0 TT = JDT 2461026.5',
+  'M 197.25843                    (2000.0)             P               Q',
+  'n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721',
+  'a   1.4579614      Node   304.28871    +0.85203301     +0.38772165',
+  'e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093',
+  'P   3.62           H   11.16       G   0.46      U     2',
+];
+const bytes = (text) => Buffer.from(text, 'latin1');
+
+// Lines of every kind the scanner tells apart, as bytes.
+function randomLine() {
+  switch (below(16)) {
+    case 0: return pick(['(433) Eros', '(1) Ceres', '2026 WQ7', 'C/2026 K4 (Marlowe)', '(4179) Toutatis, "revised"',
+      '( 433 )', 'Eros (433)', '(11021) Foder\xc3\xa0', '<img src=x onerror=alert(1)>', '(7) Iris\xff\xfe']);
+    case 1: case 2: return pick([EROS[1], 'Epoch 2026 Dec. 17.0 TT = JDT 2461026.25', 'Epoch JDT=TT', 'Epoch TT = JDT',
+      'Epoch 2000 Jan. 1.5 TT = JDT 2451545.0', 'Epoch 2026 TT = JDT -1e3', 'Epoch TT = JDT 1D5', 'Epoch 2026 TT = JD 1',
+      'Epoch\t2026 TT = JDT 1', 'epoch 2026 TT = JDT 1', `Epoch 2026 TT = JDT 24${below(100000)}.${pick(['5', '0', '25', '4999999'])}`]);
+    case 3: case 4: case 5: case 6: return pick(EROS.slice(2));
+    case 7: return pick(['Id. 1898 DQ', 'Id', 'Ida']);
+    case 8: return pick(['', ' ', '\t', '\x1a', '\r']);
+    case 9: return 'x'.repeat(pick([129, 130, 131, 132, 200, 262, 263, 400]));
+    case 10: return 'Observations of the night, with residuals:  0.1-  0.2+';
+    case 11: return `z\0${pick(EROS)}`;
+    case 12: return pick(EROS).slice(0, below(60));
+    case 13: return Array.from({ length: below(40) }, () => String.fromCharCode(below(256))).join('');
+    case 14: return `${pick(EROS.slice(2)).slice(0, 20)},"${pick(['', '"', ',', '\r'])}`;
+    default: return `(${below(100000)}) ${pick(['Vesta', 'Halvorsen', 'Ito', 'Jos\xc3\xa9'])}`;
+  }
+}
+
+function randomInput() {
+  const lines = [];
+  const count = below(60);
+  for (let k = 0; k < count; ++k) {
+    if (below(4) === 0) {
+      lines.push(pick(EROS.slice(0, 1).concat([randomLine()])), ...EROS.slice(1));  // a whole block
+    } else {
+      lines.push(randomLine());
+    }
+  }
+  const end = pick(['\n', '\n', '\n', '\r\n']);
+  let text = lines.join(end);
+  if (below(3) > 0) text += end;
+  return bytes(text);
+}
+
+// An element list: blocks one after another, as orbit computations print them.
+function elementList(blocks, lineEnd = '\n') {
+  const lines = [];
+  for (let k = 0; k < blocks; ++k) {
+    lines.push(`(${k + 1}) Minor ${k}`, `Epoch 2026 Dec. 17.0 TT = JDT 24610${String(k % 100).padStart(2, '0')}.5`, ...EROS.slice(2));
+  }
+  return bytes(lines.join(lineEnd) + lineEnd);
+}
+
+const SIZES = [[1], [2], [3], [7], [64], [131], [132], [4096], [1 << 20], [5, 1, 300, 2, 65536]];
+
+// The fuzz corpora and the example, in chunks of every size.
+const corpora = ['conversion', 'epoch', 'scanner'].flatMap((name) => {
+  const folder = join('fuzz', 'corpus', name);
+  return readdirSync(folder).map((file) => join(folder, file));
+});
+for (const file of ['examples/circular.txt', ...corpora]) {
+  const input = readFileSync(file);
+  const expected = native(input);
+  for (const sizes of SIZES) await check(file, input, expected, sizes);
+}
+
+// Random inputs, each in random chunks.
+for (let k = 0; k < 2000; ++k) {
+  const input = randomInput();
+  const sizes = Array.from({ length: 8 }, () => pick([1, 2, 3, 5, 17, 64, 131, 1000, 1 << 16]));
+  await check(`random input ${k}`, input, native(input), sizes);
+}
+
+// Element lists, LF and CR LF, and larger than the converter's buffers.
+for (const [blocks, lineEnd] of [[1, '\n'], [700, '\n'], [700, '\r\n'], [6000, '\n']]) {
+  const input = elementList(blocks, lineEnd);
+  const expected = native(input);
+  for (const sizes of [[1 << 20], [65536], [4093], [131]]) await check(`element list of ${blocks}`, input, expected, sizes);
+}
+
+// A block among prose, split once at every offset, and once into single bytes.
+{
+  const input = bytes(`Prose before\n${EROS.join('\n')}\nprose after\n${EROS.join('\r\n')}\r\n`);
+  const expected = native(input);
+  for (let at = 0; at <= input.length; ++at) await check(`split at ${at}`, input, expected, [at, input.length]);
+}
+
+// A read that fails leaves the rows converted before it, and gives the program's message.
+{
+  const input = elementList(3000);
+  const failAt = 1 << 19;
+  const got = await page(input, [65536], { failAfter: failAt });
+  const whole = native(input).table;
+  const before = native(input.subarray(0, failAt)).table;
+  ++inputs;
+  // The rows of the bytes read, but for the last, whose line the failure may have cut.
+  const rows = (table) => table.toString('latin1').split('\n').length - 1;
+  if (got.status !== 2 || got.message !== 'Cannot read input file input.txt\n' ||
+      !whole.subarray(0, got.table.length).equals(got.table) || got.table.at(-1) !== 10 || rows(got.table) < rows(before) - 1) {
+    ++failures;
+    console.error(`DIFFERS: a failed read gave status ${got.status}, message ${JSON.stringify(got.message)}, ${got.table.length} bytes`);
+  }
+}
+
+// The Blob reader of the worker gives the bytes as they are.
+{
+  const input = elementList(4000);
+  const expected = native(input);
+  const store = new TableStore();
+  const result = await convertInput(converter, {
+    name: 'blob', chunks: blobChunks(new Blob([input]), 65536), onTable: (b) => store.addBytes(b), onNotes: (n) => store.addNotes(n),
+  });
+  ++inputs;
+  if (!Buffer.from(await store.finish().arrayBuffer()).equals(expected.table) || result.message !== expected.message) {
+    ++failures;
+    console.error('DIFFERS: the table read from a Blob');
+  }
+}
+
+console.log(`${inputs} inputs through the page's converter: ${inputs - failures} the Linux program's table, summary and status byte for byte`);
+process.exitCode = failures === 0 ? 0 : 1;

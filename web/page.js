@@ -1,0 +1,234 @@
+// The page's main thread: takes the inputs, hands them to the worker, and draws what comes
+// back (progress, the summary line, the table, the pictures). It converts nothing itself.
+import { COLUMN, VALUE_COLUMN_BIT } from './csv.js';
+import { OrbitView, ScatterPlot } from './plots.js';
+import { TableView } from './table-view.js';
+
+// The worker's code, put in here when the page is built.
+const WORKER_SOURCE = '@WORKER_SOURCE@';
+// A module that uses one 128-bit SIMD instruction: the converter needs them.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11]);
+const ORBIT_VIEW_DEFAULT_ROWS = 8;
+const PASTED_NAME = 'pasted text';
+
+const $ = (id) => document.getElementById(id);
+const runs = new Map();  // id -> the state of one input
+let nextId = 1;
+let nextRequest = 1;
+let viewed = null;       // the run whose table is shown
+const answers = new Map(); // request -> resolve
+
+const worker = new Worker(URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' })));
+function ask(message) {
+  const request = nextRequest++;
+  return new Promise((resolve, reject) => {
+    answers.set(request, { resolve, reject });
+    worker.postMessage({ ...message, request });
+  });
+}
+
+function formatBytes(bytes) {
+  const units = ['bytes', 'kB', 'MB', 'GB', 'TB'];
+  let unit = 0;
+  while (bytes >= 1000 && unit < units.length - 1) {
+    bytes /= 1000;
+    ++unit;
+  }
+  return unit === 0 ? `${bytes} bytes` : `${bytes.toFixed(bytes < 10 ? 2 : 1)} ${units[unit]}`;
+}
+
+// The download's name: the input's with .csv in place of its last extension.
+function csvName(name) {
+  const dot = name.lastIndexOf('.');
+  return `${dot > 0 ? name.slice(0, dot) : name}.csv`;
+}
+
+function make(tag, properties = {}, ...children) {
+  const made = Object.assign(document.createElement(tag), properties);
+  made.append(...children);
+  return made;
+}
+
+// One input: a card with its name, progress, Cancel, the summary line and the download.
+function addInput(input, name) {
+  const id = nextId++;
+  const heading = make('h3', { id: `run-${id}`, textContent: name });
+  const progress = make('progress', { max: Math.max(1, input.size), value: 0 });
+  progress.setAttribute('aria-label', `Progress of ${name}`);
+  const status = make('p', { className: 'status', textContent: 'Waiting' });
+  status.setAttribute('role', 'status');
+  const detail = make('p', { className: 'detail', textContent: `${formatBytes(input.size)} to read` });
+  const cancel = make('button', { type: 'button', className: 'quiet', textContent: 'Cancel' });
+  const view = make('button', { type: 'button', className: 'quiet', textContent: 'Show table', hidden: true });
+  const download = make('a', { textContent: 'Download CSV', download: csvName(name), hidden: true });
+  const card = make('section', { className: 'run' }, heading, make('div', { className: 'actions' }, view, download, cancel), progress, status, detail);
+  card.setAttribute('aria-labelledby', heading.id);
+  $('runs').append(make('li', {}, card));
+  const run = { id, name, size: input.size, card, progress, status, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '' };
+  runs.set(id, run);
+  cancel.addEventListener('click', () => {
+    worker.postMessage({ type: 'cancel', id });
+    cancel.disabled = true;
+  });
+  view.addEventListener('click', () => showRun(run));
+  worker.postMessage({ type: 'convert', id, input, name });
+}
+
+function finished(run, { status, message, table, rows, notes }) {
+  run.cancel.hidden = true;
+  run.progress.value = run.progress.max;
+  run.rows = rows;
+  run.notes = notes;
+  run.failed = status !== 0;
+  run.status.textContent = message.replace(/\n$/, '');
+  run.status.classList.toggle('failed', run.failed);
+  run.detail.textContent = `${formatBytes(run.size)} read, ${rows.toLocaleString('en')} ${rows === 1 ? 'row' : 'rows'}` +
+    (run.failed ? ': an incomplete table' : '');
+  run.download.href = URL.createObjectURL(table);
+  run.download.hidden = false;
+  run.view.hidden = false;
+  for (let row = 0; row < Math.min(rows, ORBIT_VIEW_DEFAULT_ROWS); ++row) run.picked.add(row);
+  if (viewed === null) showRun(run);
+}
+
+worker.onmessage = ({ data }) => {
+  if (data.request !== undefined && answers.has(data.request)) {
+    const { resolve, reject } = answers.get(data.request);
+    answers.delete(data.request);
+    if (data.type === 'error') reject(new Error(data.error));
+    else resolve(data);
+    return;
+  }
+  const run = runs.get(data.id);
+  if (!run) return;
+  switch (data.type) {
+    case 'started':
+      run.status.textContent = 'Converting';
+      break;
+    case 'progress':
+      run.progress.value = data.bytesRead;
+      run.detail.textContent = `${formatBytes(data.bytesRead)} of ${formatBytes(run.size)} read, ${data.rows.toLocaleString('en')} rows so far`;
+      break;
+    case 'done':
+      finished(run, data);
+      break;
+    case 'cancelled':
+      run.cancel.hidden = true;
+      run.status.textContent = 'Cancelled';
+      run.detail.textContent = '';
+      break;
+    case 'error':
+      run.cancel.hidden = true;
+      run.status.textContent = `The page failed: ${data.error}`;
+      run.status.classList.add('failed');
+      break;
+  }
+};
+
+// The table and the pictures of one run.
+const tableView = new TableView($('table'), {
+  fetchRows: async (from, to) => (await ask({ type: 'rows', id: viewed.id, from, to })).rows,
+  onSort: async (column, descending) => {
+    viewed.sort = { column, descending };
+    await reorder();
+  },
+  onPick: (index, picked) => {
+    if (picked) viewed.picked.add(index);
+    else viewed.picked.delete(index);
+    drawOrbits();
+  },
+});
+const orbitView = new OrbitView($('orbits'), $('orbit-legend'), $('orbit-tip'), $('orbit-count'));
+const scatter = new ScatterPlot($('scatter'), $('scatter-count'));
+
+async function reorder() {
+  const run = viewed;
+  const { count } = await ask({ type: 'order', id: run.id, sortColumn: run.sort.column, descending: run.sort.descending, filter: run.filter });
+  if (viewed !== run) return;
+  $('table-count').textContent = `${count.toLocaleString('en')} of ${run.rows.toLocaleString('en')} rows`;
+  tableView.reset(count, { picked: run.picked, sort: run.sort });
+}
+
+// The elements of the ticked rows, as numbers (NaN where a field is not one).
+async function drawOrbits() {
+  const run = viewed;
+  const indices = [...run.picked].sort((a, b) => a - b);
+  const { rows } = await ask({ type: 'rows', id: run.id, indices });
+  if (viewed !== run) return;
+  const value = (row, title) => (row.notNumbers & (1 << VALUE_COLUMN_BIT[COLUMN[title]]) ? NaN : Number(row.fields[COLUMN[title]]));
+  orbitView.show(rows.map((row) => ({
+    name: row.fields[COLUMN.Name],
+    a: value(row, 'Semimajor axis'),
+    e: value(row, 'Eccentricity'),
+    i: value(row, 'Inclination'),
+    node: value(row, 'Long. node'),
+    perihelion: value(row, 'Arg. perihelion'),
+    meanAnomaly: value(row, 'Mean anomaly'),
+  })));
+}
+
+function showRun(run) {
+  viewed = run;
+  for (const other of runs.values()) {
+    other.card.classList.toggle('viewed', other === run);
+    other.view.setAttribute('aria-pressed', String(other === run));
+  }
+  $('result').hidden = false;
+  $('result-heading').textContent = `Table of ${run.name}`;
+  $('incomplete').hidden = !run.failed;
+  $('filter').value = run.filter;
+  scatter.show(run.notes);
+  reorder();
+  drawOrbits();
+}
+
+let filterTimer = 0;
+$('filter').addEventListener('input', () => {
+  clearTimeout(filterTimer);
+  filterTimer = setTimeout(() => {
+    if (viewed === null) return;
+    viewed.filter = $('filter').value;
+    reorder();
+  }, 200);
+});
+for (const radio of document.querySelectorAll('input[name=scatter-y]')) {
+  radio.addEventListener('change', () => scatter.setAgainst(radio.value));
+}
+$('zoom-in').addEventListener('click', () => scatter.zoom(0.5));
+$('zoom-out').addEventListener('click', () => scatter.zoom(2));
+$('zoom-reset').addEventListener('click', () => scatter.reset());
+matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => {
+  orbitView.draw();
+  scatter.draw();
+});
+
+// Inputs: chosen, dropped anywhere on the page, or pasted.
+function addFiles(files) {
+  for (const file of files) addInput(file, file.name);
+}
+$('choose').addEventListener('change', (event) => {
+  addFiles(event.target.files);
+  event.target.value = '';
+});
+document.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  $('drop').classList.add('over');
+});
+document.addEventListener('dragleave', () => $('drop').classList.remove('over'));
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  $('drop').classList.remove('over');
+  addFiles(event.dataTransfer.files);
+});
+$('convert-text').addEventListener('click', () => {
+  const text = $('paste').value;
+  addInput(new Blob([text], { type: 'text/plain' }), PASTED_NAME);
+});
+
+if (!WebAssembly.validate(SIMD_PROBE)) {
+  const message = $('unsupported');
+  message.textContent = 'This browser cannot run the converter: it lacks 128-bit WebAssembly SIMD, which current ' +
+    'Chrome, Edge, Firefox and Safari all have. Please update it.';
+  message.hidden = false;
+  for (const control of [$('choose'), $('paste'), $('convert-text')]) control.disabled = true;
+}

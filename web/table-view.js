@@ -1,0 +1,175 @@
+// The table on the page: a header of sortable columns over a scrolling window of rows. Only the
+// rows in view are in the document, so that millions scroll as easily as ten; they come from
+// the worker a screenful at a time. Every value is shown as text, never as markup.
+import { COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
+
+const ROW_HEIGHT_REM = 1.9;
+// Browsers cap the height of an element (Firefox near 17.9 million pixels); past this the
+// scroll position is scaled to the rows instead of a pixel a pixel.
+const LARGEST_SCROLL_HEIGHT = 8_000_000;
+const SPARE_ROWS = 10;  // fetched beyond each edge of the view
+const WIDTHS = ['2.6rem', '15rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem', '30rem'];
+
+function element(tag, className, text) {
+  const made = document.createElement(tag);
+  if (className) made.className = className;
+  if (text !== undefined) made.textContent = text;
+  return made;
+}
+
+// Why a row is marked: each value column that is not a number, with what it holds.
+export function notNumbersReason(fields, notNumbers) {
+  const parts = [];
+  COLUMNS.forEach((title, column) => {
+    const bit = VALUE_COLUMN_BIT[column];
+    if (bit < 0 || !(notNumbers & (1 << bit))) return;
+    const value = fields[column] ?? '';
+    parts.push(value === '' ? `${title} empty` : `${title} “${value}”`);
+  });
+  return parts.length === 0 ? '' : `⚠ Not numbers: ${parts.join(', ')}`;
+}
+
+export class TableView {
+  // fetchRows(from, to) resolves to the rows at those places of the current order; onSort(column,
+  // descending) asks for another order; onPick(index, picked) follows the orbit-view ticks.
+  constructor(container, { fetchRows, onSort, onPick }) {
+    this.fetchRows = fetchRows;
+    this.onSort = onSort;
+    this.onPick = onPick;
+    this.count = 0;
+    this.picked = new Set();
+    this.sort = { column: -1, descending: false };
+    this.generation = 0;  // answers for an earlier order or scroll place are dropped
+    this.shownFrom = -1;
+
+    container.replaceChildren();
+    this.scroller = element('div', 'scroller');
+    this.scroller.tabIndex = 0;
+    this.scroller.setAttribute('role', 'table');
+    this.scroller.setAttribute('aria-label', 'Converted rows');
+    container.style.setProperty('--columns', WIDTHS.join(' '));
+    container.style.setProperty('--row-height', `${ROW_HEIGHT_REM}rem`);
+
+    this.head = element('div', 'grid head');
+    this.head.setAttribute('role', 'row');
+    this.head.append(this.headerCell('Orbit', null));
+    COLUMNS.forEach((title, column) => this.head.append(this.headerCell(title, column)));
+    this.head.append(this.headerCell('Check', null));
+    this.spacer = element('div', 'spacer');
+    this.rows = element('div', 'rows');
+    this.rows.setAttribute('role', 'rowgroup');
+    this.spacer.append(this.rows);
+    this.empty = element('p', 'empty', 'No rows.');
+    this.scroller.append(this.head, this.spacer);
+    container.append(this.scroller, this.empty);
+
+    this.scroller.addEventListener('scroll', () => this.scheduleRender(), { passive: true });
+    new ResizeObserver(() => this.scheduleRender()).observe(this.scroller);
+  }
+
+  headerCell(title, column) {
+    const cell = element('div');
+    cell.setAttribute('role', 'columnheader');
+    if (column === null) {
+      cell.append(element('span', 'visually-hidden', title === 'Orbit' ? 'Show in the orbit view' : title));
+      cell.setAttribute('aria-label', title === 'Orbit' ? 'Show in the orbit view' : 'Check');
+      return cell;
+    }
+    const button = element('button', '', title);
+    button.type = 'button';
+    button.addEventListener('click', () => {
+      const descending = this.sort.column === column && !this.sort.descending;
+      this.onSort(column, descending);
+    });
+    cell.append(button);
+    return cell;
+  }
+
+  // Shows `count` rows of a new order (or a new input), from the top.
+  reset(count, { picked = this.picked, sort = this.sort } = {}) {
+    this.count = count;
+    this.picked = picked;
+    this.sort = sort;
+    ++this.generation;
+    this.shownFrom = -1;
+    this.head.querySelectorAll('[role=columnheader]').forEach((cell, index) => {
+      const column = index - 1;
+      const sorted = column === this.sort.column;
+      cell.setAttribute('aria-sort', sorted ? (this.sort.descending ? 'descending' : 'ascending') : 'none');
+      cell.firstChild.classList?.toggle('sorted', sorted);
+      cell.firstChild.classList?.toggle('descending', sorted && this.sort.descending);
+    });
+    this.scroller.setAttribute('aria-rowcount', String(count + 1));
+    this.empty.hidden = count > 0;
+    this.rows.replaceChildren();
+    this.scroller.scrollTop = 0;
+    this.scheduleRender();
+  }
+
+  rowHeight() {
+    return ROW_HEIGHT_REM * parseFloat(getComputedStyle(document.documentElement).fontSize);
+  }
+
+  scheduleRender() {
+    if (this.renderPending) return;
+    this.renderPending = true;
+    requestAnimationFrame(() => {
+      this.renderPending = false;
+      this.render();
+    });
+  }
+
+  // The spacer is as tall as the rows would be (up to a cap); the rows in view are placed over
+  // it where the view is, the first of them at the top.
+  async render() {
+    const rowHeight = this.rowHeight();
+    const height = Math.min(this.count * rowHeight, LARGEST_SCROLL_HEIGHT);
+    this.spacer.style.height = `${height}px`;
+    const viewHeight = Math.max(rowHeight, this.scroller.clientHeight - this.head.offsetHeight);
+    const view = Math.ceil(viewHeight / rowHeight);
+    const top = this.scroller.scrollTop;
+    // Each row has its own place while they fit; past the cap, the first row in view is the
+    // scroll place as a share of all the places there are.
+    const natural = height === this.count * rowHeight;
+    const share = Math.min(1, top / Math.max(1, height - viewHeight));
+    const first = natural ? Math.min(Math.floor(top / rowHeight), Math.max(0, this.count - 1))
+      : Math.max(0, Math.round(share * Math.max(0, this.count - view)));
+    if (this.count === 0 || (first === this.shownFrom && this.rows.childElementCount > 0)) return;
+    const generation = this.generation;
+    const from = Math.max(0, first - SPARE_ROWS);
+    const to = Math.min(this.count, first + view + SPARE_ROWS);
+    const rows = await this.fetchRows(from, to);
+    if (generation !== this.generation) return;
+    this.shownFrom = first;
+    this.rows.style.top = `${natural ? from * rowHeight : top - (first - from) * rowHeight}px`;
+    this.rows.replaceChildren(...rows.map((row, k) => this.rowElement(row, from + k)));
+    // The view may have moved while the rows were on their way.
+    this.scheduleRender();
+  }
+
+  rowElement({ index, fields, notNumbers }, position) {
+    const row = element('div', notNumbers ? 'grid row marked' : 'grid row');
+    row.setAttribute('role', 'row');
+    row.setAttribute('aria-rowindex', String(position + 2));
+    const pick = element('div', 'pick');
+    pick.setAttribute('role', 'cell');
+    const box = element('input');
+    box.type = 'checkbox';
+    box.checked = this.picked.has(index);
+    box.setAttribute('aria-label', `Show ${fields[0]} in the orbit view`);
+    box.addEventListener('change', () => this.onPick(index, box.checked));
+    pick.append(box);
+    row.append(pick);
+    COLUMNS.forEach((_, column) => {
+      const cell = element('div', column === 0 ? 'name' : 'number', fields[column] ?? '');
+      cell.setAttribute('role', 'cell');
+      cell.title = fields[column] ?? '';
+      row.append(cell);
+    });
+    const note = element('div', 'note', notNumbersReason(fields, notNumbers));
+    note.setAttribute('role', 'cell');
+    note.title = note.textContent;
+    row.append(note);
+    return row;
+  }
+}
