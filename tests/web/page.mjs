@@ -1,0 +1,251 @@
+// The page in a real browser, opened from disk and used through its controls as a person would:
+// each table read back through its "Download CSV" link must be the Linux program's, byte for
+// byte, and the summary line in the input's status region the program's own.
+//
+//   node tests/web/page.mjs chromium|firefox PAGE.html NATIVE_PROGRAM INPUT_FOLDER
+//
+// INPUT_FOLDER keeps the large generated input from run to run.
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { closeSync, existsSync, mkdirSync, mkdtempSync, openSync, rmSync, statSync, unlinkSync, writeFileSync, writeSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+import { launch } from './browsers.mjs';
+
+const [browserName, pagePath, programPath, inputFolder] = process.argv.slice(2);
+const LARGE_INPUT_BYTES = 256 * 1024 * 1024 + 12345;
+const work = mkdtempSync(join(tmpdir(), 'orbitcsv-page-'));
+const browser = await launch(browserName);
+
+let failures = 0;
+let count = 0;
+async function test(name, body) {
+  ++count;
+  const started = Date.now();
+  try {
+    await body();
+    console.log(`ok ${count} - ${name} (${Date.now() - started} ms)`);
+  } catch (error) {
+    ++failures;
+    console.log(`not ok ${count} - ${name}\n  ${String(error.stack ?? error).replace(/\n/g, '\n  ')}`);
+  }
+}
+
+// What the Linux program makes of a file: its table and its one line on standard error.
+function native(file) {
+  const run = spawnSync(programPath, [file], { maxBuffer: 1 << 30 });
+  return { table: run.stdout, summary: run.stderr.toString().replace(/\n$/, ''), status: run.status };
+}
+
+function write(name, bytes) {
+  const file = join(work, name);
+  writeFileSync(file, bytes);
+  return file;
+}
+
+// The page, fresh, with every request it makes noted: none may go anywhere but to the page's
+// own file, blob: URLs and data: URLs.
+async function openPage() {
+  const page = await browser.newPage();
+  const requests = [];
+  const errors = [];
+  page.on('request', (request) => requests.push(request.url()));
+  page.on('pageerror', (error) => errors.push(String(error)));
+  await page.goto(pathToFileURL(pagePath).href);
+  const done = async () => {
+    const away = requests.filter((url) => !/^(file|blob|data):/.test(url));
+    await page.close();
+    assert.deepEqual(away, [], 'requests that leave the page');
+    assert.deepEqual(errors, [], 'errors on the page');
+  };
+  return { page, done };
+}
+
+// The file input, found by its label as a person finds it. (Neither browser answers a query for
+// a file input by its accessible name, which is the label's text.)
+async function choose(page, files) {
+  const input = await page.waitForFunction(
+    (text) => [...document.querySelectorAll('label')].find((label) => label.textContent.trim() === text)?.control,
+    {}, 'Choose files');
+  await input.uploadFile(...files);
+}
+
+// An input's region, once its status holds the summary line or a message.
+async function finishedRun(page, name, timeout = 60000) {
+  const region = await page.waitForSelector(`::-p-aria([name="${name}"][role="region"])`);
+  const status = await region.waitForSelector('::-p-aria([role="status"])');
+  await page.waitForFunction((element) => /written\.$|^Cannot/.test(element.textContent), { timeout, polling: 50 }, status);
+  return { region, summary: await status.evaluate((element) => element.textContent) };
+}
+
+// The table behind an input's "Download CSV" link, as the browser hands it out.
+async function downloaded(region) {
+  const link = await region.waitForSelector('::-p-aria([name="Download CSV"][role="link"])');
+  const { name, base64 } = await link.evaluate(async (a) => {
+    const bytes = new Uint8Array(await (await fetch(a.href)).arrayBuffer());
+    let binary = '';
+    for (let at = 0; at < bytes.length; at += 0x8000) binary += String.fromCharCode(...bytes.subarray(at, at + 0x8000));
+    return { name: a.download, base64: btoa(binary) };
+  });
+  return { name, bytes: Buffer.from(base64, 'base64') };
+}
+
+async function expectProgramOutput(page, file, name) {
+  const { region, summary } = await finishedRun(page, name);
+  const expected = native(file);
+  assert.equal(summary, expected.summary, `summary of ${name}`);
+  const table = await downloaded(region);
+  assert.ok(table.bytes.equals(expected.table), `table of ${name}: ${table.bytes.length} bytes, the program's ${expected.table.length}`);
+  return { region, table };
+}
+
+const EROS = [
+  '(433) Eros',
+  'Epoch 2026 Dec. 17.0 TT = JDT 2461026.5',
+  'M 197.25843                    (2000.0)             P               Q',
+  'n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721',
+  'a   1.4579614      Node   304.28871    +0.85203301     +0.38772165',
+  'e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093',
+  'P   3.62           H   11.16       G   0.46      U     2',
+];
+
+// Circular-like text of the given size: blocks among prose, every block's values different.
+function makeLargeInput(file) {
+  if (existsSync(file) && statSync(file).size === LARGE_INPUT_BYTES) return;
+  const out = openSync(file, 'w');
+  let written = 0;
+  let block = 0;
+  while (written < LARGE_INPUT_BYTES) {
+    let text = '';
+    while (text.length < 1 << 20) {
+      ++block;
+      const m = ((block * 7919) % 36000) / 100;
+      const a = 1 + ((block * 104729) % 40000) / 10000;
+      const e = ((block * 15485863) % 9000) / 10000;
+      text += `Observations of the night, with residuals, batch ${block}:\n     261124 568  0.1-  0.2+\n\n` +
+        `(${block}) Minor ${block}\n${EROS[1]}\nM ${m.toFixed(5).padEnd(14)}               (2000.0)\n${EROS[3]}\n` +
+        `a   ${a.toFixed(7)}      Node   304.28871\ne   ${e.toFixed(7)}      Incl.  10.82780\n${EROS[6]}\n`;
+    }
+    const bytes = Buffer.from(text).subarray(0, LARGE_INPUT_BYTES - written);
+    writeSync(out, bytes);
+    written += bytes.length;
+  }
+  closeSync(out);
+}
+
+async function nativeTableSha256(file) {
+  const hash = createHash('sha256');
+  const child = spawn(programPath, [file], { stdio: ['ignore', 'pipe', 'ignore'] });
+  for await (const bytes of child.stdout) hash.update(bytes);
+  return hash.digest('hex');
+}
+
+try {
+  await test('the example converts to the Linux table, read back through the download link', async () => {
+    const { page, done } = await openPage();
+    await choose(page, ['examples/circular.txt']);
+    const { table } = await expectProgramOutput(page, 'examples/circular.txt', 'circular.txt');
+    assert.equal(table.name, 'circular.csv');
+    const policy = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (meta) => meta.content);
+    assert.match(policy, /^default-src 'none';/);
+    await done();
+  });
+
+  await test('the orbit view draws the drawable rows of the example and counts the one it cannot draw', async () => {
+    const { page, done } = await openPage();
+    await choose(page, ['examples/circular.txt']);
+    await finishedRun(page, 'circular.txt');
+    await page.waitForFunction(() => document.getElementById('orbit-count').textContent === '4 of 5 rows drawn');
+    const legend = await page.$$eval('#orbit-legend li', (items) => items.map((item) => item.textContent));
+    assert.deepEqual(legend.slice(0, 4), ['Eros 433', '2026 WQ7 (Unnamed)', 'Toutatis, revised 4179', 'Foderà 11021']);
+    assert.match(legend[4], /^ Marlowe: not drawn/);
+    assert.equal(await page.$eval('#scatter-count', (element) => element.textContent), '4 of 5 rows drawn');
+    // Each orbit leaves pixels of its own colour on the canvas.
+    const colours = await page.$eval('#orbits', (canvas) => {
+      const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+      const seen = new Set();
+      for (let p = 0; p < data.length; p += 4) if (data[p + 3] === 255) seen.add(`${data[p]},${data[p + 1]},${data[p + 2]}`);
+      return [...seen];
+    });
+    for (const colour of ['31,119,180', '214,39,40', '44,160,44', '148,103,189']) assert.ok(colours.includes(colour), `orbit colour ${colour}`);
+    await done();
+  });
+
+  await test(`an input of ${LARGE_INPUT_BYTES} bytes shows its progress and gives the table the program gives`, async () => {
+    mkdirSync(inputFolder, { recursive: true });
+    const large = join(inputFolder, 'large.txt');
+    makeLargeInput(large);
+    const expected = nativeTableSha256(large);
+    // Chosen together with a file that is gone by the time the page comes to read it.
+    const gone = write('gone.txt', EROS.join('\n'));
+    const { page, done } = await openPage();
+    await choose(page, [large, gone]);
+    unlinkSync(gone);
+    const region = await page.waitForSelector('::-p-aria([name="large.txt"][role="region"])');
+    const progress = await region.waitForSelector('progress');
+    await page.waitForFunction((bar) => bar.value > 0 && bar.value < bar.max, { polling: 10, timeout: 60000 }, progress);
+    const { summary } = await finishedRun(page, 'large.txt', 300000);
+    assert.match(summary, /^[0-9]+ records written\.$/);
+    const link = await region.waitForSelector('::-p-aria([name="Download CSV"][role="link"])');
+    const sha256 = await link.evaluate(async (a) => {
+      const digest = await crypto.subtle.digest('SHA-256', await (await fetch(a.href)).arrayBuffer());
+      return Array.from(new Uint8Array(digest), (byte) => byte.toString(16).padStart(2, '0')).join('');
+    });
+    assert.equal(sha256, await expected);
+
+    const removed = await finishedRun(page, 'gone.txt');
+    assert.equal(removed.summary, 'Cannot read input file gone.txt');
+    assert.equal((await downloaded(removed.region)).bytes.toString(), native('/dev/null').table.toString(), 'what was converted before it: the header');
+    await done();
+  });
+
+  await test('several files at once: empty, without a block, binary noise and CR LF lines', async () => {
+    let noise = 2026;
+    const files = [
+      write('empty.txt', ''),
+      write('prose.txt', 'Observations of the night.\nEpoch 2026 Dec. 17.0 TT (no Julian date given)\n'),
+      write('noise.bin', Buffer.from(Array.from({ length: 1 << 20 }, () => (noise = (noise * 1103515245 + 12345) >>> 0) >>> 24))),
+      write('crlf.txt', `${EROS.join('\r\n')}\r\n${EROS.join('\r\n').replace('Eros', 'Eros, \u00e9\u00e9')}\r\n`),
+    ];
+    const { page, done } = await openPage();
+    await choose(page, files);
+    for (const file of files) await expectProgramOutput(page, file, file.split('/').at(-1));
+    await done();
+  });
+
+  await test('pasted text converts as the program converts the same text', async () => {
+    const { page, done } = await openPage();
+    const text = `A note, then a block:\n${EROS.join('\n')}\n`;
+    const area = await page.waitForSelector('::-p-aria([name="Paste text"][role="textbox"])');
+    await area.evaluate((element, value) => { element.value = value; }, text);
+    await (await page.waitForSelector('::-p-aria([name="Convert text"][role="button"])')).click();
+    const { table } = await expectProgramOutput(page, write('pasted.txt', text), 'pasted text');
+    assert.equal(table.name, 'pasted text.csv');
+    await done();
+  });
+
+  await test('names are shown as text, never as markup, and bytes that are not UTF-8 as replacement characters', async () => {
+    const markup = '<img src=x onerror="window.orbitcsvInjected = 1">';
+    const file = write('<b>markup<b>.txt', Buffer.concat([
+      Buffer.from(EROS.join('\n').replace('Eros', markup) + '\n'),
+      Buffer.from(`(2) Caf\xe9\n${EROS.slice(1).join('\n')}\n`, 'latin1'),
+    ]));
+    const { page, done } = await openPage();
+    await choose(page, [file]);
+    await expectProgramOutput(page, file, '<b>markup<b>.txt');
+    await page.waitForFunction(() => document.querySelectorAll('#table [role=row]').length === 3);
+    const names = await page.$$eval('#table .row .name', (cells) => cells.map((cell) => cell.textContent));
+    assert.deepEqual(names, [`${markup} 433`, 'Caf\ufffd 2']);
+    assert.equal(await page.evaluate(() => document.querySelectorAll('main img, main b').length), 0);
+    assert.equal(await page.evaluate(() => window.orbitcsvInjected), undefined);
+    await done();
+  });
+} finally {
+  await browser.close();
+  rmSync(work, { recursive: true, force: true });
+}
+console.log(`${browserName}: ${count - failures} of ${count} passed`);
+process.exitCode = failures === 0 ? 0 : 1;
