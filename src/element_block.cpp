@@ -29,13 +29,13 @@ std::size_t without_trailing_controls(const char* text, std::size_t length) {
     return length;
 }
 
-// Where `word` first occurs in `text`, or npos: memchr finds its first byte, the rest is
+// Where `word` first occurs in `text`, or npos: find_first finds its first byte, the rest is
 // compared in place.
 std::size_t find_word(std::string_view text, std::string_view word) {
     if (text.size() < word.size()) return std::string_view::npos;
     const char* p = text.data();
     const char* const last = p + text.size() - word.size();
-    while ((p = static_cast<const char*>(std::memchr(p, word[0], static_cast<std::size_t>(last - p) + 1)))) {
+    while ((p = masks::find_first(p, static_cast<std::size_t>(last - p) + 1, word[0]))) {
         std::size_t i = 1;
         while (i < word.size() && p[i] == word[i]) ++i;
         if (i == word.size()) return static_cast<std::size_t>(p - text.data());
@@ -186,7 +186,7 @@ const char* piece_start_before(const char* first, const char* piece_end) {
 const char* find_epoch_candidate(const char* first, const char* end) {
     const char* line = first;    // where the pieces around `looked` count from
     const char* looked = first;  // newlines before this have been taken into `line`
-    for (const char* e = first; (e = static_cast<const char*>(std::memchr(e, 'E', static_cast<std::size_t>(end - e))));
+    for (const char* e = first; (e = masks::find_first(e, static_cast<std::size_t>(end - e), 'E'));
          ++e) {
         const auto have = static_cast<std::size_t>(end - e);
         if (have >= EPOCH_PREFIX.size() ? std::memcmp(e, EPOCH_PREFIX.data(), EPOCH_PREFIX.size()) != 0
@@ -205,9 +205,7 @@ const char* find_epoch_candidate(const char* first, const char* end) {
 }  // namespace
 
 std::size_t line_text_length(const char* piece, std::size_t length) {
-    if (const void* zero = std::memchr(piece, '\0', length)) {
-        length = static_cast<std::size_t>(static_cast<const char*>(zero) - piece);
-    }
+    if (const char* const zero = masks::find_first(piece, length, '\0')) length = static_cast<std::size_t>(zero - piece);
     return without_trailing_controls(piece, length);
 }
 

@@ -56,6 +56,7 @@ TEST(ByteMasks, VectorTestsAgreeWithThePlainLoops) {
         const std::size_t found = masks::find_byte(p, length, '(');
         const void* first = std::memchr(p, '(', length);
         ASSERT_EQ(found, first ? static_cast<std::size_t>(static_cast<const char*>(first) - p) : length);
+        ASSERT_EQ(masks::find_first(p, length, p[round % 7]), std::memchr(p, p[round % 7], length));
     }
 }
 

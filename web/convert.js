@@ -12,40 +12,35 @@ const WANTS_MORE_INPUT = -1;
 // the converter never makes; should one be made, it fails as on a closed file.
 const WASI_ERRNO_BADF = 8;
 
-// Reads a Blob (a chosen file, pasted text) in chunks of `size` bytes. The next read is under
-// way while the caller converts the chunk just given, so reading and converting overlap.
+// Streams being read. Chromium may collect a Blob's stream that nothing but its reader holds,
+// and a read under way then never settles (seen on inputs of a gigabyte): each is held here
+// while it is read.
+const streamsBeingRead = new Set();
+
+// Reads a Blob (a chosen file, pasted text) in chunks of `size` bytes where the browser allows
+// (a byte stream), as it gives them otherwise. The browser goes on reading the file into the
+// stream while the caller converts a chunk; a read of our own issued ahead of time was tried
+// and gained nothing.
 export async function* blobChunks(blob, size = 1 << 20) {
   const stream = blob.stream();
-  let reader;
+  streamsBeingRead.add(stream);
+  let byob = null;
   try {
-    reader = stream.getReader({ mode: 'byob' });
+    byob = stream.getReader({ mode: 'byob' });
   } catch {
-    reader = null;  // a browser whose file streams are not byte streams
+    // not a byte stream: read as it comes
   }
-  if (reader === null) {
-    const plain = stream.getReader();
-    try {
-      for (let pending = plain.read(); ;) {
-        const { done, value } = await pending;
-        if (done) return;
-        pending = plain.read();
-        yield value;
-      }
-    } finally {
-      plain.cancel().catch(() => {});
-    }
-  }
+  const reader = byob ?? stream.getReader();
+  let buffer = new ArrayBuffer(size);
   try {
-    let spare = new ArrayBuffer(size);
-    let pending = reader.read(new Uint8Array(new ArrayBuffer(size)));
     for (;;) {
-      const { done, value } = await pending;
+      const { done, value } = await (byob ? byob.read(new Uint8Array(buffer)) : reader.read());
       if (done) return;
-      pending = reader.read(new Uint8Array(spare));
       yield value;
-      spare = value.buffer;
+      buffer = value.buffer;
     }
   } finally {
+    streamsBeingRead.delete(stream);
     reader.cancel().catch(() => {});
   }
 }
@@ -75,15 +70,15 @@ export async function loadConverter(wasmBytes) {
         return count;
       },
       write_table(bytes, length) {
-        io.onTable(view(Uint8Array, bytes, length).slice());
+        io.onTable(view(Uint8Array, bytes, length));
       },
       write_notes(lengths, notNumbers, semimajorAxes, eccentricities, inclinations, count) {
         io.onNotes({
-          lengths: view(Uint32Array, lengths, count).slice(),
-          notNumbers: view(Uint16Array, notNumbers, count).slice(),
-          semimajorAxes: view(Float32Array, semimajorAxes, count).slice(),
-          eccentricities: view(Float32Array, eccentricities, count).slice(),
-          inclinations: view(Float32Array, inclinations, count).slice(),
+          lengths: view(Uint32Array, lengths, count),
+          notNumbers: view(Uint16Array, notNumbers, count),
+          semimajorAxes: view(Float32Array, semimajorAxes, count),
+          eccentricities: view(Float32Array, eccentricities, count),
+          inclinations: view(Float32Array, inclinations, count),
         });
       },
       write_message(bytes, length) {
@@ -104,7 +99,8 @@ export async function loadConverter(wasmBytes) {
 
 // Converts one input as the program converts one file. `chunks` gives its bytes (an async
 // iterable of Uint8Array); a failure to read them is the program's read error. The table comes
-// out through onTable(bytes) and notes on its rows through onNotes(notes), as they are made;
+// out through onTable(bytes) and notes on its rows through onNotes(notes), as they are made,
+// as views of the converter's memory that hold until the next call;
 // onProgress(bytesRead) follows the reading. Resolves to { status, message }: the program's exit
 // status and what it writes on standard error ("5 records written.\n"), or { cancelled: true }
 // when cancelled() turned true between chunks.

@@ -11,7 +11,10 @@
 #include "messages.hpp"
 #include "orbit_record.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <utility>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -57,43 +60,63 @@ private:
 // A value column as a number: a decimal as element lines write them ("-0.0004811", "11.16",
 // "2.4e+006"): a sign, digits with at most one point and at least one digit, and an exponent
 // marked e or E with digits. Anything else, the empty field included, is not a number (NaN).
-// Good to a float's precision, which is what the plots draw with.
-double number_value(std::string_view text) {
+// Good to a float's precision, which is what the plots draw with. Without Value only the form
+// is checked: the result is 0 for a number.
+template <bool Value>
+double read_number(std::string_view text) {
     constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-    std::size_t at = 0;
-    const auto digit = [&] { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
-    const bool negative = at < text.size() && text[at] == '-';
-    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr int LARGEST_TABLE_POWER = static_cast<int>(std::size(POWERS_OF_TEN)) - 1;
+    constexpr std::uint64_t DIGITS_KEPT = 100'000'000'000'000'000;  // 18 digits are more than a double holds
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const auto digit = [&] { return p != end && *p >= '0' && *p <= '9'; };
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
     std::uint64_t digits = 0;
-    int scale = 0;  // the power of ten of the last digit taken
-    int seen = 0;
-    for (; digit(); ++at, ++seen) {
-        if (digits < 100'000'000'000'000'000) {
-            digits = digits * 10 + static_cast<unsigned>(text[at] - '0');
-        } else {
-            ++scale;
-        }
-    }
-    if (at < text.size() && text[at] == '.') {
-        for (++at; digit(); ++at, ++seen) {
-            if (digits < 100'000'000'000'000'000) {
-                digits = digits * 10 + static_cast<unsigned>(text[at] - '0');
-                --scale;
+    int scale = 0;  // the power of ten of the last digit kept
+    const char* const first_digit = p;
+    for (; digit(); ++p) {
+        if constexpr (Value) {
+            if (digits < DIGITS_KEPT) {
+                digits = digits * 10 + static_cast<unsigned>(*p - '0');
+            } else {
+                ++scale;
             }
         }
     }
-    if (seen == 0) return NOT_A_NUMBER;
-    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-        ++at;
-        const bool negative_exponent = at < text.size() && text[at] == '-';
-        if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    bool any_digit = p != first_digit;
+    if (p != end && *p == '.') {
+        const char* const after_point = ++p;
+        for (; digit(); ++p) {
+            if constexpr (Value) {
+                if (digits < DIGITS_KEPT) {
+                    digits = digits * 10 + static_cast<unsigned>(*p - '0');
+                    --scale;
+                }
+            }
+        }
+        any_digit = any_digit || p != after_point;
+    }
+    if (!any_digit) return NOT_A_NUMBER;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative_exponent = p != end && *p == '-';
+        if (p != end && (*p == '-' || *p == '+')) ++p;
         if (!digit()) return NOT_A_NUMBER;
         int exponent = 0;
-        for (; digit(); ++at) exponent = std::min(exponent * 10 + (text[at] - '0'), 10000);
+        for (; digit(); ++p) exponent = std::min(exponent * 10 + (*p - '0'), 10000);
         scale += negative_exponent ? -exponent : exponent;
     }
-    if (at != text.size()) return NOT_A_NUMBER;
-    const double magnitude = static_cast<double>(digits) * std::pow(10.0, scale);
+    if (p != end) return NOT_A_NUMBER;
+    if constexpr (!Value) return 0;
+    double magnitude = static_cast<double>(digits);
+    if (scale >= -LARGEST_TABLE_POWER && scale <= LARGEST_TABLE_POWER) {
+        magnitude = scale < 0 ? magnitude / POWERS_OF_TEN[-scale] : magnitude * POWERS_OF_TEN[scale];
+    } else {
+        magnitude *= std::pow(10.0, scale);
+    }
     return negative ? -magnitude : magnitude;
 }
 
@@ -102,18 +125,17 @@ double number_value(std::string_view text) {
 class row_notes {
 public:
     void add(const orbit_record& record, std::uint64_t length) {
-        std::uint16_t not_numbers = 0;
         // Bit i stands for the value field i, in the order of the table's columns.
-        for (std::size_t column = 0; column < std::size(VALUE_FIELDS); ++column) {
-            if (std::isnan(number_value((record.*VALUE_FIELDS[column]).view()))) {
-                not_numbers = static_cast<std::uint16_t>(not_numbers | 1u << column);
-            }
-        }
+        std::uint16_t not_numbers = 0;
+        [&]<std::size_t... Column>(std::index_sequence<Column...>) {
+            ((not_numbers |= static_cast<std::uint16_t>(
+                  std::isnan(read_number<false>((record.*VALUE_FIELDS[Column]).view())) << Column)), ...);
+        }(std::make_index_sequence<std::size(VALUE_FIELDS)>{});
         lengths_[count_] = static_cast<std::uint32_t>(length);
         not_numbers_[count_] = not_numbers;
-        semimajor_axes_[count_] = static_cast<float>(number_value(record.semimajor_axis.view()));
-        eccentricities_[count_] = static_cast<float>(number_value(record.eccentricity.view()));
-        inclinations_[count_] = static_cast<float>(number_value(record.inclination.view()));
+        semimajor_axes_[count_] = static_cast<float>(read_number<true>(record.semimajor_axis.view()));
+        eccentricities_[count_] = static_cast<float>(read_number<true>(record.eccentricity.view()));
+        inclinations_[count_] = static_cast<float>(read_number<true>(record.inclination.view()));
         if (++count_ == CAPACITY) hand_over();
     }
     void hand_over() {

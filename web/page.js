@@ -74,7 +74,7 @@ function addInput(input, name) {
   worker.postMessage({ type: 'convert', id, input, name });
 }
 
-function finished(run, { status, message, table, rows, notes }) {
+function finished(run, { status, message, rows, notes }) {
   run.cancel.hidden = true;
   run.progress.value = run.progress.max;
   run.rows = rows;
@@ -84,11 +84,10 @@ function finished(run, { status, message, table, rows, notes }) {
   run.status.classList.toggle('failed', run.failed);
   run.detail.textContent = `${formatBytes(run.size)} read, ${rows.toLocaleString('en')} ${rows === 1 ? 'row' : 'rows'}` +
     (run.failed ? ': an incomplete table' : '');
-  run.download.href = URL.createObjectURL(table);
-  run.download.hidden = false;
   run.view.hidden = false;
   for (let row = 0; row < Math.min(rows, ORBIT_VIEW_DEFAULT_ROWS); ++row) run.picked.add(row);
-  if (viewed === null) showRun(run);
+  // The summary line shows first; the table and the pictures of a large input take a moment.
+  if (viewed === null) setTimeout(() => showRun(run));
 }
 
 worker.onmessage = ({ data }) => {
@@ -111,6 +110,10 @@ worker.onmessage = ({ data }) => {
       break;
     case 'done':
       finished(run, data);
+      break;
+    case 'table':
+      run.download.href = URL.createObjectURL(data.table);
+      run.download.hidden = false;
       break;
     case 'cancelled':
       run.cancel.hidden = true;

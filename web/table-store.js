@@ -1,32 +1,37 @@
 // One input's table in the worker: its bytes, kept as the converter wrote them (the download is
-// exactly these), where each row starts, and the notes on each row. The bytes go into Blobs a
-// few megabytes at a time, which the browser may keep out of the worker's memory; rows are
-// read back from them when the page shows them, sorts or filters.
+// exactly these), where each row starts, and the notes on each row. While the input converts
+// the bytes go into large parts in the worker's memory, one copy each and no allocation per
+// write; once it has converted they become one Blob, which the browser may keep out of the
+// worker's memory, and rows are read back from it when the page shows them, sorts or filters.
 import { COLUMN, splitRow } from './csv.js';
 
-const PART_BYTES = 8 << 20;
+const PART_BYTES = 16 << 20;
 const READ_BYTES = 16 << 20;  // how much of the table is read back at once, for a whole column
+
+// Rows a table of an input of so many bytes is made room for at first: an element list of
+// blocks one after another has a row for every 380 bytes or so, text with prose far fewer.
+const INPUT_BYTES_PER_ROW = 320;
 
 // A typed array that grows by doubling.
 class GrowingArray {
-  constructor(Type) {
+  constructor(Type, capacity) {
     this.Type = Type;
-    this.values = new Type(1024);
+    this.values = new Type(capacity);
     this.length = 0;
   }
+  // Room for `count` more values, at this.values[this.length] on.
+  reserve(count) {
+    if (this.length + count <= this.values.length) return;
+    let capacity = this.values.length;
+    while (capacity < this.length + count) capacity *= 2;
+    const larger = new this.Type(capacity);
+    larger.set(this.values.subarray(0, this.length));
+    this.values = larger;
+  }
   append(values) {
-    if (this.length + values.length > this.values.length) {
-      let capacity = this.values.length;
-      while (capacity < this.length + values.length) capacity *= 2;
-      const larger = new this.Type(capacity);
-      larger.set(this.values.subarray(0, this.length));
-      this.values = larger;
-    }
+    this.reserve(values.length);
     this.values.set(values, this.length);
     this.length += values.length;
-  }
-  push(value) {
-    this.append([value]);
   }
   view() {
     return this.values.subarray(0, this.length);
@@ -34,16 +39,18 @@ class GrowingArray {
 }
 
 export class TableStore {
-  constructor() {
-    this.parts = [];          // Blobs of the table so far
-    this.pending = [];        // bytes not yet in a Blob
-    this.pendingBytes = 0;
+  // inputBytes: the size of the input, for a first guess at the number of rows. Room made but
+  // not used costs only address space: memory is taken as it is written.
+  constructor(inputBytes = 0) {
+    const rows = Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
+    this.parts = [];          // Uint8Arrays of PART_BYTES, the last filled to `used`
+    this.used = PART_BYTES;
     this.size = 0;
-    this.rowStarts = new GrowingArray(Float64Array);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
-    this.notNumbers = new GrowingArray(Uint16Array);
-    this.semimajorAxes = new GrowingArray(Float32Array);
-    this.eccentricities = new GrowingArray(Float32Array);
-    this.inclinations = new GrowingArray(Float32Array);
+    this.rowStarts = new GrowingArray(Float64Array, rows + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
+    this.notNumbers = new GrowingArray(Uint16Array, rows);
+    this.semimajorAxes = new GrowingArray(Float32Array, rows);
+    this.eccentricities = new GrowingArray(Float32Array, rows);
+    this.inclinations = new GrowingArray(Float32Array, rows);
     this.nextRowStart = -1;   // after the header, once it has come
     this.blob = null;
     this.columns = new Map(); // column index -> values of every row, once asked for
@@ -53,45 +60,82 @@ export class TableStore {
     return this.notNumbers.length;
   }
 
+  // Takes a copy of the bytes (a view into the converter's memory).
   addBytes(bytes) {
     if (this.nextRowStart < 0) this.nextRowStart = bytes.length;  // the header comes first, on its own
-    this.pending.push(bytes);
-    this.pendingBytes += bytes.length;
+    for (let at = 0; at < bytes.length;) {
+      if (this.used === PART_BYTES) {
+        this.parts.push(new Uint8Array(PART_BYTES));
+        this.used = 0;
+      }
+      const count = Math.min(bytes.length - at, PART_BYTES - this.used);
+      this.parts.at(-1).set(bytes.subarray(at, at + count), this.used);
+      this.used += count;
+      at += count;
+    }
     this.size += bytes.length;
-    if (this.pendingBytes >= PART_BYTES) this.seal();
   }
 
   addNotes(notes) {
-    for (const length of notes.lengths) {
-      this.rowStarts.push(this.nextRowStart);
-      this.nextRowStart += length;
+    const count = notes.lengths.length;
+    this.rowStarts.reserve(count);
+    const starts = this.rowStarts.values;
+    let start = this.nextRowStart;
+    for (let k = 0; k < count; ++k) {
+      starts[this.rowStarts.length + k] = start;
+      start += notes.lengths[k];
     }
+    this.rowStarts.length += count;
+    this.nextRowStart = start;
     this.notNumbers.append(notes.notNumbers);
     this.semimajorAxes.append(notes.semimajorAxes);
     this.eccentricities.append(notes.eccentricities);
     this.inclinations.append(notes.inclinations);
   }
 
-  seal() {
-    if (this.pending.length > 0) this.parts.push(new Blob(this.pending));
-    this.pending = [];
-    this.pendingBytes = 0;
+  // Every row has come: the end of the last is noted. Returns the notes the plots draw from,
+  // handed over whole (their memory goes with them, for a transfer): which of each row's value
+  // columns are not numbers (a copy, which the store keeps too), and the semimajor axes,
+  // eccentricities and inclinations.
+  finish() {
+    this.rowStarts.append([this.nextRowStart]);
+    const notes = {
+      notNumbers: this.notNumbers.view().slice(),
+      semimajorAxes: this.semimajorAxes.view(),
+      eccentricities: this.eccentricities.view(),
+      inclinations: this.inclinations.view(),
+    };
+    this.semimajorAxes = this.eccentricities = this.inclinations = null;
+    return notes;
   }
 
-  // The whole table as a Blob, for the download; the store reads its rows from it from now on.
-  finish() {
-    this.seal();
-    this.rowStarts.push(this.nextRowStart);  // the end of the last row
-    this.blob = new Blob(this.parts, { type: 'text/csv' });
-    this.parts = [];
+  // The whole table as a Blob, for the download; rows are read from it from now on, and the
+  // parts let go.
+  toBlob() {
+    const parts = this.parts.map((part, k) => (k === this.parts.length - 1 ? part.subarray(0, this.used) : part));
+    this.blob = new Blob(parts, { type: 'text/csv' });
+    this.parts = null;
     return this.blob;
+  }
+
+  async bytes(from, to) {
+    if (this.blob !== null) return new Uint8Array(await this.blob.slice(from, to).arrayBuffer());
+    const bytes = new Uint8Array(to - from);
+    for (let at = from; at < to;) {
+      const part = Math.floor(at / PART_BYTES);
+      const offset = at - part * PART_BYTES;
+      const count = Math.min(to - at, PART_BYTES - offset);
+      bytes.set(this.parts[part].subarray(offset, offset + count), at - from);
+      at += count;
+    }
+    return bytes;
   }
 
   // The text of rows first to last - 1 (in table order), without their line feeds.
   async rowTexts(first, last) {
-    const starts = this.rowStarts.values;
     if (first >= last) return [];
-    const bytes = new Uint8Array(await this.blob.slice(starts[first], starts[last]).arrayBuffer());
+    const starts = this.rowStarts.values;
+    const bytes = await this.bytes(starts[first], starts[last]);
     const texts = [];
     const decoder = new TextDecoder();
     for (let row = first; row < last; ++row) {

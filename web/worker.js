@@ -19,7 +19,7 @@ async function convert({ id, input, name }) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const store = new TableStore();
+  const store = new TableStore(input.size);
   let shown = 0;
   self.postMessage({ type: 'started', id, size: input.size });
   const result = await convertInput(await converter, {
@@ -39,17 +39,12 @@ async function convert({ id, input, name }) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const table = store.finish();
+  const notes = store.finish();
   tables.set(id, store);
-  // Copies for the plots: the page draws them, the store keeps its own.
-  const notes = {
-    notNumbers: store.notNumbers.view().slice(),
-    semimajorAxes: store.semimajorAxes.view().slice(),
-    eccentricities: store.eccentricities.view().slice(),
-    inclinations: store.inclinations.view().slice(),
-  };
-  self.postMessage({ type: 'done', id, status: result.status, message: result.message, table, rows: store.rowCount, notes },
+  self.postMessage({ type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, notes },
     Object.values(notes).map((values) => values.buffer));
+  // The download comes a moment after the summary line: making the Blob copies the whole table.
+  self.postMessage({ type: 'table', id, table: store.toBlob() });
 }
 
 // Rows to show: the given table indices, or positions from..to in the order last asked for
