@@ -5,6 +5,7 @@
 // worker's memory, and rows are read back from it when the page shows them, sorts or filters.
 import { COLUMN, splitRow } from './csv.js';
 
+const FIRST_PART_BYTES = 64 << 10;
 const PART_BYTES = 16 << 20;
 const READ_BYTES = 16 << 20;  // how much of the table is read back at once, for a whole column
 
@@ -43,8 +44,8 @@ export class TableStore {
   // not used costs only address space: memory is taken as it is written.
   constructor(inputBytes = 0) {
     const rows = Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
-    this.parts = [];          // Uint8Arrays of PART_BYTES, the last filled to `used`
-    this.used = PART_BYTES;
+    this.parts = [];          // Uint8Arrays, the last filled to `used`
+    this.used = 0;
     this.size = 0;
     this.rowStarts = new GrowingArray(Float64Array, rows + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
     this.notNumbers = new GrowingArray(Uint16Array, rows);
@@ -60,16 +61,19 @@ export class TableStore {
     return this.notNumbers.length;
   }
 
-  // Takes a copy of the bytes (a view into the converter's memory).
+  // Takes a copy of the bytes (a view into the converter's memory). Parts start small, for the
+  // many inputs with small tables, and double up to PART_BYTES.
   addBytes(bytes) {
     if (this.nextRowStart < 0) this.nextRowStart = bytes.length;  // the header comes first, on its own
     for (let at = 0; at < bytes.length;) {
-      if (this.used === PART_BYTES) {
-        this.parts.push(new Uint8Array(PART_BYTES));
+      let part = this.parts.at(-1);
+      if (part === undefined || this.used === part.length) {
+        part = new Uint8Array(Math.min(PART_BYTES, Math.max(FIRST_PART_BYTES, 2 * (part?.length ?? 0))));
+        this.parts.push(part);
         this.used = 0;
       }
-      const count = Math.min(bytes.length - at, PART_BYTES - this.used);
-      this.parts.at(-1).set(bytes.subarray(at, at + count), this.used);
+      const count = Math.min(bytes.length - at, part.length - this.used);
+      part.set(bytes.subarray(at, at + count), this.used);
       this.used += count;
       at += count;
     }
@@ -109,8 +113,7 @@ export class TableStore {
     return notes;
   }
 
-  // The whole table as a Blob, for the download; rows are read from it from now on, and the
-  // parts let go.
+  // The whole table as a Blob, for the download and for reading rows back; the parts let go.
   toBlob() {
     const parts = this.parts.map((part, k) => (k === this.parts.length - 1 ? part.subarray(0, this.used) : part));
     this.blob = new Blob(parts, { type: 'text/csv' });
@@ -118,24 +121,12 @@ export class TableStore {
     return this.blob;
   }
 
-  async bytes(from, to) {
-    if (this.blob !== null) return new Uint8Array(await this.blob.slice(from, to).arrayBuffer());
-    const bytes = new Uint8Array(to - from);
-    for (let at = from; at < to;) {
-      const part = Math.floor(at / PART_BYTES);
-      const offset = at - part * PART_BYTES;
-      const count = Math.min(to - at, PART_BYTES - offset);
-      bytes.set(this.parts[part].subarray(offset, offset + count), at - from);
-      at += count;
-    }
-    return bytes;
-  }
-
-  // The text of rows first to last - 1 (in table order), without their line feeds.
+  // The text of rows first to last - 1 (in table order), without their line feeds, once the
+  // table is a Blob.
   async rowTexts(first, last) {
     if (first >= last) return [];
     const starts = this.rowStarts.values;
-    const bytes = await this.bytes(starts[first], starts[last]);
+    const bytes = new Uint8Array(await this.blob.slice(starts[first], starts[last]).arrayBuffer());
     const texts = [];
     const decoder = new TextDecoder();
     for (let row = first; row < last; ++row) {
