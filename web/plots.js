@@ -36,8 +36,10 @@ function prepare(canvas) {
   return { context, width: canvas.clientWidth, height: canvas.clientHeight, ratio };
 }
 
+// As many decimals as the step has.
 function formatTick(value, step) {
-  const decimals = Math.max(0, -Math.floor(Math.log10(step) + 1e-9));
+  let decimals = 0;
+  while (decimals < 8 && Math.abs(Math.round(step * 10 ** decimals) - step * 10 ** decimals) > 1e-6) ++decimals;
   return value.toFixed(decimals);
 }
 
@@ -312,6 +314,7 @@ export class ScatterPlot {
     context.rect(area.left, area.top, area.width, area.height);
     context.clip();
     context.fillStyle = `rgb(${palette.point})`;
+    const radius = this.drawnCount <= 200 ? 3 : this.drawnCount <= 2000 ? 2 : 1.2;
     for (let k = 0; k < xs.length; ++k) {
       if (!this.drawable[k]) continue;
       const x = area.left + ((xs[k] - range.x0) / (range.x1 - range.x0)) * area.width;

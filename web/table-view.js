@@ -77,6 +77,10 @@ export class TableView {
     }
     const button = element('button', '', title);
     button.type = 'button';
+    // The arrow shows the order to the eye; the header's aria-sort tells it to a screen reader.
+    const arrow = element('span', 'arrow');
+    arrow.setAttribute('aria-hidden', 'true');
+    button.append(arrow);
     button.addEventListener('click', () => {
       const descending = this.sort.column === column && !this.sort.descending;
       this.onSort(column, descending);
@@ -93,11 +97,12 @@ export class TableView {
     ++this.generation;
     this.shownFrom = -1;
     this.head.querySelectorAll('[role=columnheader]').forEach((cell, index) => {
-      const column = index - 1;
+      const column = index - 1;  // after the orbit-view ticks
+      if (column < 0 || column >= COLUMNS.length) return;
       const sorted = column === this.sort.column;
       cell.setAttribute('aria-sort', sorted ? (this.sort.descending ? 'descending' : 'ascending') : 'none');
-      cell.firstChild.classList?.toggle('sorted', sorted);
-      cell.firstChild.classList?.toggle('descending', sorted && this.sort.descending);
+      const arrow = cell.querySelector('.arrow');
+      if (arrow) arrow.textContent = sorted ? (this.sort.descending ? ' ▼' : ' ▲') : '';
     });
     this.scroller.setAttribute('aria-rowcount', String(count + 1));
     this.empty.hidden = count > 0;

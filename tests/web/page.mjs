@@ -202,6 +202,58 @@ try {
     await done();
   });
 
+  await test('a Cancel button stops a run', async () => {
+    const { page, done } = await openPage();
+    await choose(page, [join(inputFolder, 'large.txt')]);
+    const region = await page.waitForSelector('::-p-aria([name="large.txt"][role="region"])');
+    const progress = await region.waitForSelector('progress');
+    await page.waitForFunction((bar) => bar.value > 0, { polling: 10, timeout: 60000 }, progress);
+    await (await region.waitForSelector('::-p-aria([name="Cancel"][role="button"])')).click();
+    const status = await region.waitForSelector('::-p-aria([role="status"])');
+    await page.waitForFunction((element) => element.textContent === 'Cancelled', { timeout: 60000 }, status);
+    await done();
+  });
+
+  await test('a long table scrolls to its last row, sorts numbers as numbers and filters by name', async () => {
+    const rows = 30000;
+    const blocks = [];
+    for (let k = 0; k < rows; ++k) {
+      const a = k % 1000 === 999 ? 'unknown  ' : (((k * 7919) % rows) / 100).toFixed(2).padEnd(9);
+      blocks.push(`(${k}) Body ${k}`, EROS[1], EROS[2], EROS[3], `a   ${a}     Node   304.28871`, EROS[5], EROS[6]);
+    }
+    const file = write('long.txt', `${blocks.join('\n')}\n`);
+    const { page, done } = await openPage();
+    await choose(page, [file]);
+    await expectProgramOutput(page, file, 'long.txt');
+    const shown = () => page.$$eval('#table .row', (cells) => cells.map((row) => [...row.querySelectorAll('[role=cell]')].map((cell) => cell.textContent)));
+    const waitForFirstName = (name) => page.waitForFunction((wanted) => document.querySelector('#table .row .name')?.textContent === wanted, { timeout: 30000 }, name);
+    await waitForFirstName('Body 0 0');
+
+    await page.$eval('#table [role=table]', (table) => { table.scrollTop = table.scrollHeight; });
+    await page.waitForFunction((last) => [...document.querySelectorAll('#table .row .name')].some((cell) => cell.textContent === last), { timeout: 30000 }, `Body ${rows - 1} ${rows - 1}`);
+
+    const AXIS = 9;  // the tick, then the name, H, G, M, peri, node, incl, e and a
+    await (await page.waitForSelector('::-p-aria([name="Semimajor axis"][role="button"])')).click();
+    await waitForFirstName('Body 0 0');  // a = 0.00
+    const ascending = (await shown()).map((cells) => Number(cells[AXIS]));
+    assert.deepEqual(ascending, [...ascending].sort((x, y) => x - y), 'ascending as numbers');
+    await (await page.waitForSelector('::-p-aria([name="Semimajor axis"][role="button"])')).click();
+    // The rows of an order come after its header is marked, and those before are gone by then.
+    await page.waitForFunction(() => document.querySelector('#table [aria-sort="descending"]') !== null &&
+      document.querySelector('#table .row') !== null, { timeout: 30000 });
+    const first = (await shown())[0];
+    assert.equal(first[AXIS], '299.99');
+    // Those that are not numbers come last, marked with the reason.
+    await page.$eval('#table [role=table]', (table) => { table.scrollTop = table.scrollHeight; });
+    await page.waitForFunction(() => document.querySelector('#table .row.marked') !== null, { timeout: 30000 });
+    const marked = await page.$eval('#table .row.marked .note', (cell) => cell.textContent);
+    assert.equal(marked, '⚠ Not numbers: Semimajor axis “unknown”');
+
+    await page.type('::-p-aria([name="Filter by name"])', 'BODY 1234');
+    await page.waitForFunction(() => document.getElementById('table-count').textContent === '11 of 30,000 rows', { timeout: 30000 });
+    await done();
+  });
+
   await test('several files at once: empty, without a block, binary noise and CR LF lines', async () => {
     let noise = 2026;
     const files = [
