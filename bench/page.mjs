@@ -7,9 +7,11 @@
 //   floor:  the same file only read, in a worker, by the fastest way found (a BYOB reader of the
 //           file's stream with a 1 MiB buffer; reading slices or with FileReaderSync is slower);
 //   native: orbitcsv FILE > /dev/null.
-// Prints the medians, MB/s, page / floor and the worker's memory after each conversion.
+// Prints the medians, MB/s and page / floor; then, in a browser of its own for each file, the
+// peak resident memory of the page's process (page, worker and the table in it) and the
+// table's size.
 import { spawnSync } from 'node:child_process';
-import { statSync } from 'node:fs';
+import { readFileSync, readdirSync, statSync } from 'node:fs';
 import { basename, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
@@ -25,11 +27,9 @@ const median = (values) => {
   return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 };
 
-// Seconds from choosing the file to the summary line, and the worker's heap afterwards.
-async function pageRun(file) {
-  const page = await browser.newPage();
-  let worker = null;
-  page.on('workercreated', (created) => { worker = created; });
+// Seconds from choosing the file to the summary line.
+async function pageRun(file, inBrowser = browser) {
+  const page = await inBrowser.newPage();
   await page.goto(pathToFileURL(resolve(pagePath)).href);
   const input = await page.waitForSelector('#choose');
   const started = performance.now();
@@ -37,13 +37,34 @@ async function pageRun(file) {
   await page.waitForFunction(() => /written\.$|^Cannot/.test(document.querySelector('[role=status]')?.textContent ?? ''),
     { polling: 'mutation', timeout: 600000 });
   const seconds = (performance.now() - started) / 1000;
-  // Once the table has gone into its Blob, what the worker holds is its notes on the rows.
-  await page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])', { timeout: 600000 });
-  await worker.client.send('HeapProfiler.collectGarbage');
-  const { usedSize } = await worker.client.send('Runtime.getHeapUsage');
   const summary = await page.$eval('[role=status]', (status) => status.textContent);
-  await page.close();
-  return { seconds, heap: usedSize, summary };
+  return { seconds, summary, page };
+}
+
+// The largest peak resident memory among a browser's renderer processes, in bytes.
+function rendererPeak(browserPid) {
+  const parents = new Map();
+  for (const entry of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      // pid (command) state ppid ...: the command may hold spaces, so count from its end.
+      const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
+      parents.set(Number(entry), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
+    } catch {
+      // gone meanwhile
+    }
+  }
+  const descendants = (pid) => [...parents].filter(([, parent]) => parent === pid).flatMap(([child]) => [child, ...descendants(child)]);
+  let peak = 0;
+  for (const pid of descendants(browserPid)) {
+    try {
+      if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer')) continue;
+      const hwm = /VmHWM:\s+(\d+) kB/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'));
+      if (hwm) peak = Math.max(peak, Number(hwm[1]) * 1024);
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return peak;
 }
 
 const FLOOR_WORKER = `
@@ -86,20 +107,21 @@ function nativeRun(file) {
   return (performance.now() - started) / 1000;
 }
 
-console.log(`The page in headless Chromium (${(await browser.version())}), ${rounds} rounds after a warm-up, files in the page cache`);
+console.log(`The page in headless Chromium (${(await browser.version())}), ${rounds} rounds in turn after a warm-up, files in the page cache`);
 console.log();
 console.log(`${'input'.padEnd(16)} ${'page s'.padStart(7)} ${'MB/s'.padStart(6)} ${'floor s'.padStart(8)} ${'MB/s'.padStart(6)}` +
-  ` ${'page/floor'.padStart(10)} ${'native s'.padStart(9)} ${'worker heap'.padStart(12)}  rows`);
+  ` ${'page/floor'.padStart(10)} ${'native s'.padStart(9)}  summary`);
 for (const file of files) {
   const bytes = statSync(file).size;
-  await pageRun(file);
+  const close = async (run) => { await run.page.close(); return run; };
+  await close(await pageRun(file));
   await floorRun(file);
   const page = [];
   const floor = [];
   const native = [];
   let last = null;
   for (let round = 0; round < rounds; ++round) {
-    last = await pageRun(file);
+    last = await close(await pageRun(file));
     page.push(last.seconds);
     floor.push(await floorRun(file));
     native.push(nativeRun(file));
@@ -107,6 +129,20 @@ for (const file of files) {
   const [p, f, n] = [median(page), median(floor), median(native)];
   console.log(`${basename(file).padEnd(16)} ${p.toFixed(3).padStart(7)} ${(bytes / p / 1e6).toFixed(0).padStart(6)}` +
     ` ${f.toFixed(3).padStart(8)} ${(bytes / f / 1e6).toFixed(0).padStart(6)} ${(p / f).toFixed(2).padStart(10)}` +
-    ` ${n.toFixed(3).padStart(9)} ${`${(last.heap / 2 ** 20).toFixed(1)} MiB`.padStart(12)}  ${last.summary.split(' ')[0]}`);
+    ` ${n.toFixed(3).padStart(9)}  ${last.summary}`);
 }
 await browser.close();
+
+console.log();
+console.log('Peak resident memory of the page\'s renderer process (page, worker and table), a browser for each file');
+console.log(`${'input'.padEnd(16)} ${'peak RSS'.padStart(10)} ${'table'.padStart(10)}`);
+for (const file of files) {
+  const own = await launch('chromium');
+  const run = await pageRun(file, own);
+  const link = await run.page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])', { timeout: 600000 });
+  const tableBytes = await link.evaluate(async (a) => (await fetch(a.href)).headers.get('content-length'));
+  const peak = rendererPeak(own.process().pid);
+  const mib = (value) => `${(value / 2 ** 20).toFixed(1)} MiB`;
+  console.log(`${basename(file).padEnd(16)} ${mib(peak).padStart(10)} ${mib(Number(tableBytes)).padStart(10)}`);
+  await own.close();
+}
