@@ -496,9 +496,9 @@ bool element_scanner::refill() {
     // Nothing is at hand then, and every line kept is in its own storage.
     waiting_ = got == READ_LATER;
     if (waiting_) return false;
-    if (got <= 0) {
+    if (got <= READ_END) {
         input_ended_ = true;
-        read_failed_ = got < 0;
+        read_failed_ = got < READ_END;
         next_ = end_ = nullptr;
         return false;
     }

@@ -13,9 +13,6 @@ namespace {
 
 using namespace orbitcsv;
 
-constexpr int STATUS_DONE = 0;
-constexpr int STATUS_FAILED = 2;
-
 constexpr std::size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
 constexpr std::size_t TEXT_STAGING_BYTES = 64 * 1024;
 
@@ -47,7 +44,7 @@ int run_conversion(int argc, char** argv) {
     if (input_name != nullptr && !platform::open_input(input_name, input, input_identity)) {
         // Refused before the output is touched.
         report(messages::CANNOT_OPEN_INPUT, input_name);
-        return STATUS_FAILED;
+        return messages::STATUS_FAILED;
     }
 
     platform::file output = platform::standard_output();
@@ -57,11 +54,11 @@ int run_conversion(int argc, char** argv) {
         if (input_identity.regular && platform::identify(output_name, output_identity) &&
             input_identity.same_as(output_identity)) {
             report(messages::OUTPUT_IS_INPUT, output_name);
-            return STATUS_FAILED;
+            return messages::STATUS_FAILED;
         }
         if (!platform::open_output(output_name, output)) {
             report(messages::CANNOT_OPEN_OUTPUT, output_name);
-            return STATUS_FAILED;
+            return messages::STATUS_FAILED;
         }
     }
 
@@ -80,10 +77,10 @@ int run_conversion(int argc, char** argv) {
     write_ok = platform::close(output) && write_ok;
     if (!read_ok) report(input_name != nullptr ? messages::CANNOT_READ_INPUT : messages::CANNOT_READ_STDIN, input_name);
     if (!write_ok) report(output_name != nullptr ? messages::CANNOT_WRITE_OUTPUT : messages::CANNOT_WRITE_STDOUT, output_name);
-    if (!read_ok || !write_ok) return STATUS_FAILED;
+    if (!read_ok || !write_ok) return messages::STATUS_FAILED;
 
     messages::write_summary(error_text, records, message_text);
-    return STATUS_DONE;
+    return messages::STATUS_DONE;
 }
 
 }  // namespace

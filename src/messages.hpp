@@ -10,6 +10,10 @@
 
 namespace orbitcsv::messages {
 
+// The exit status of a run that wrote its summary line, and of one that wrote a message.
+inline constexpr int STATUS_DONE = 0;
+inline constexpr int STATUS_FAILED = 2;
+
 inline constexpr std::string_view CANNOT_OPEN_INPUT = "Cannot open input file %s\n";
 inline constexpr std::string_view CANNOT_OPEN_OUTPUT = "Cannot open output file %s\n";
 inline constexpr std::string_view OUTPUT_IS_INPUT = "Output file %s is the input file\n";

@@ -13,11 +13,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
-#include <utility>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -177,8 +177,6 @@ std::int64_t records = 0;
 std::uint64_t table_bytes_noted = 0;
 
 constexpr std::int32_t WANTS_MORE_INPUT = -1;
-constexpr std::int32_t STATUS_DONE = 0;
-constexpr std::int32_t STATUS_FAILED = 2;
 
 }  // namespace
 
@@ -213,8 +211,8 @@ extern "C" [[clang::export_name("convert")]] std::int32_t convert() {
     if (scanner->read_failed()) {
         messages::write_message(message_sink, messages::CANNOT_READ_INPUT, {input_name, input_name_length},
                                 message_text);
-        return STATUS_FAILED;
+        return messages::STATUS_FAILED;
     }
     messages::write_summary(message_sink, records, message_text);
-    return STATUS_DONE;
+    return messages::STATUS_DONE;
 }

@@ -87,7 +87,9 @@ function finished(run, { status, message, rows, notes }) {
   run.view.hidden = false;
   for (let row = 0; row < Math.min(rows, ORBIT_VIEW_DEFAULT_ROWS); ++row) run.picked.add(row);
   // The summary line shows first; the table and the pictures of a large input take a moment.
-  if (viewed === null) setTimeout(() => showRun(run));
+  setTimeout(() => {
+    if (viewed === null) showRun(run);
+  });
 }
 
 worker.onmessage = ({ data }) => {

@@ -9,6 +9,7 @@ import { join } from 'node:path';
 
 import { blobChunks, convertInput, loadConverter } from '../../web/convert.js';
 import { TableStore } from '../../web/table-store.js';
+import { EROS } from './sample.mjs';
 
 const [converterPath, programPath] = process.argv.slice(2);
 const converter = await loadConverter(readFileSync(converterPath));
@@ -74,15 +75,6 @@ function random() {
 const pick = (items) => items[Math.floor(random() * items.length)];
 const below = (n) => Math.floor(random() * n);
 
-const EROS = [
-  '(433) Eros',
-  'Epoch 2026 Dec. 17.0 TT = JDT 2461026.5',
-  'M 197.25843                    (2000.0)             P               Q',
-  'n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721',
-  'a   1.4579614      Node   304.28871    +0.85203301     +0.38772165',
-  'e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093',
-  'P   3.62           H   11.16       G   0.46      U     2',
-];
 const bytes = (text) => Buffer.from(text, 'latin1');
 
 // Lines of every kind the scanner tells apart, as bytes.

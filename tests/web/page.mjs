@@ -14,6 +14,7 @@ import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
 import { launch } from './browsers.mjs';
+import { EROS } from './sample.mjs';
 
 const [browserName, pagePath, programPath, inputFolder] = process.argv.slice(2);
 const LARGE_INPUT_BYTES = 256 * 1024 * 1024 + 12345;
@@ -102,15 +103,6 @@ async function expectProgramOutput(page, file, name) {
   return { region, table };
 }
 
-const EROS = [
-  '(433) Eros',
-  'Epoch 2026 Dec. 17.0 TT = JDT 2461026.5',
-  'M 197.25843                    (2000.0)             P               Q',
-  'n   0.55976121     Peri.  178.88312    +0.41273645     -0.90984721',
-  'a   1.4579614      Node   304.28871    +0.85203301     +0.38772165',
-  'e   0.2228350      Incl.  10.82780     +0.32197486     +0.14762093',
-  'P   3.62           H   11.16       G   0.46      U     2',
-];
 
 // Circular-like text of the given size: blocks among prose, every block's values different.
 function makeLargeInput(file) {
