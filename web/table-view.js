@@ -8,7 +8,7 @@ const ROW_HEIGHT_REM = 1.9;
 // scroll position is scaled to the rows instead of a pixel a pixel.
 const LARGEST_SCROLL_HEIGHT = 8_000_000;
 const SPARE_ROWS = 10;  // fetched beyond each edge of the view
-const WIDTHS = ['2.6rem', '15rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem', '30rem'];
+const WIDTHS = ['3.6rem', '15rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem', '30rem'];
 
 function element(tag, className, text) {
   const made = document.createElement(tag);
@@ -52,9 +52,9 @@ export class TableView {
 
     this.head = element('div', 'grid head');
     this.head.setAttribute('role', 'row');
-    this.head.append(this.headerCell('Orbit', null));
-    COLUMNS.forEach((title, column) => this.head.append(this.headerCell(title, column)));
-    this.head.append(this.headerCell('Check', null));
+    this.head.append(this.plainHeader('Orbit', 'Show in the orbit view'));
+    COLUMNS.forEach((title, column) => this.head.append(this.sortingHeader(title, column)));
+    this.head.append(this.plainHeader('Note', 'Why the row is marked'));
     this.spacer = element('div', 'spacer');
     this.rows = element('div', 'rows');
     this.rows.setAttribute('role', 'rowgroup');
@@ -67,14 +67,17 @@ export class TableView {
     new ResizeObserver(() => this.scheduleRender()).observe(this.scroller);
   }
 
-  headerCell(title, column) {
+  // A column that is not sorted by: a short title, and a longer one for screen readers.
+  plainHeader(title, label) {
+    const cell = element('div', 'plain', title);
+    cell.setAttribute('role', 'columnheader');
+    cell.setAttribute('aria-label', label);
+    return cell;
+  }
+
+  sortingHeader(title, column) {
     const cell = element('div');
     cell.setAttribute('role', 'columnheader');
-    if (column === null) {
-      cell.append(element('span', 'visually-hidden', title === 'Orbit' ? 'Show in the orbit view' : title));
-      cell.setAttribute('aria-label', title === 'Orbit' ? 'Show in the orbit view' : 'Check');
-      return cell;
-    }
     const button = element('button', '', title);
     button.type = 'button';
     // The arrow shows the order to the eye; the header's aria-sort tells it to a screen reader.
