@@ -16,9 +16,15 @@ export const ORBIT_COLUMNS = ['Mean anomaly', 'Arg. perihelion', 'Long. node', '
 
 export const isEllipse = (a, e) => a > 0 && e >= 0 && e < 1;
 
-export function isDrawable({ a, e, i, node, perihelion, meanAnomaly }) {
-  return [a, e, i, node, perihelion, meanAnomaly].every(Number.isFinite) && isEllipse(a, e);
+// Why an orbit cannot be drawn, or '' when it can.
+export function whyNotDrawn({ a, e, i, node, perihelion, meanAnomaly }) {
+  if (![a, e, i, node, perihelion, meanAnomaly].every(Number.isFinite)) return 'its elements are not all numbers';
+  if (isEllipse(a, e)) return '';
+  if (e >= 1) return 'e ≥ 1: not an ellipse';
+  return e < 0 ? 'e < 0' : 'a ≤ 0';
 }
+
+export const isDrawable = (elements) => whyNotDrawn(elements) === '';
 
 // The eccentric anomaly E for the mean anomaly M (radians), from Kepler's equation
 // M = E - e sin E, by Newton's method from a start that converges for every e below 1.

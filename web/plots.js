@@ -2,7 +2,7 @@
 // pole, and a scatter of every row's semimajor axis against its eccentricity or inclination.
 // Both draw on canvases; names go into the canvas and the legend as text.
 import { COLUMN, VALUE_COLUMN_BIT } from './csv.js';
-import { ORBIT_COLUMNS, PLANETS, isDrawable, isEllipse, orbitPath, positionAtEpoch, tickStep } from './orbit.js';
+import { ORBIT_COLUMNS, PLANETS, isDrawable, isEllipse, orbitPath, positionAtEpoch, tickStep, whyNotDrawn } from './orbit.js';
 
 const PALETTE = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd', '#ff7f0e', '#17becf', '#e377c2', '#8c564b', '#bcbd22', '#7f7f7f'];
 const MARGIN = { left: 46, right: 12, top: 12, bottom: 34 };  // CSS pixels around the plot area
@@ -11,12 +11,12 @@ const DOTS_UP_TO = 20000;
 // The not-number bits of the elements an orbit needs.
 const ORBIT_BITS = ORBIT_COLUMNS.reduce((bits, title) => bits | (1 << VALUE_COLUMN_BIT[COLUMN[title]]), 0);
 
-export const drawnCount = (drawn, all) => `${drawn.toLocaleString('en')} of ${all.toLocaleString('en')} ${all === 1 ? 'row' : 'rows'} drawn`;
+const drawnCount = (drawn, all) => `${drawn.toLocaleString('en')} of ${all.toLocaleString('en')} ${all === 1 ? 'row' : 'rows'} drawn`;
 
 function colors() {
   const style = getComputedStyle(document.documentElement);
   const get = (name) => style.getPropertyValue(name).trim();
-  return { text: get('--text'), muted: get('--muted'), line: get('--line'), sun: get('--sun'), planet: get('--planet'), point: get('--point'), panel: get('--panel') };
+  return { text: get('--text'), muted: get('--muted'), line: get('--line'), sun: get('--sun'), planet: get('--planet'), point: get('--point') };
 }
 
 // Sizes the canvas's bitmap to its box on the screen and gives a context in CSS pixels.
@@ -83,13 +83,6 @@ function drawAxes(context, area, range, labels, palette) {
   context.textBaseline = 'top';
   context.fillText(labels.y, 0, -12);
   context.restore();
-}
-
-function whyNotDrawn({ a, e, i, node, perihelion, meanAnomaly }) {
-  if (![a, e, i, node, perihelion, meanAnomaly].every(Number.isFinite)) return 'its elements are not all numbers';
-  if (e >= 1) return `e ≥ 1: not an ellipse`;
-  if (e < 0) return 'e < 0';
-  return 'a ≤ 0';
 }
 
 export class OrbitView {

@@ -3,7 +3,7 @@
 // the bytes go into large parts in the worker's memory, one copy each and no allocation per
 // write; once it has converted they become one Blob, which the browser may keep out of the
 // worker's memory, and rows are read back from it when the page shows them, sorts or filters.
-import { COLUMN, splitRow } from './csv.js';
+import { COLUMN, VALUE_COLUMN_BIT, splitRow } from './csv.js';
 
 const FIRST_PART_BYTES = 64 << 10;
 const PART_BYTES = 16 << 20;
@@ -160,7 +160,7 @@ export class TableStore {
     if (this.columns.has(column)) return this.columns.get(column);
     const count = this.rowCount;
     const values = column === COLUMN.Name ? new Array(count) : new Float64Array(count);
-    const bit = column - 1;
+    const bit = VALUE_COLUMN_BIT[column];
     const starts = this.rowStarts.values;
     for (let first = 0; first < count;) {
       let last = first + 1;

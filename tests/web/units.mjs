@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import { splitRow } from '../../web/csv.js';
-import { eccentricAnomaly, isDrawable, orbitPath, positionAtEpoch, tickStep } from '../../web/orbit.js';
+import { eccentricAnomaly, isDrawable, orbitPath, positionAtEpoch, tickStep, whyNotDrawn } from '../../web/orbit.js';
 
 test('the eccentric anomaly solves Kepler\'s equation for every eccentricity below 1', () => {
   for (const e of [0, 0.001, 0.3, 0.7, 0.9, 0.99, 0.999999]) {
@@ -54,7 +54,12 @@ test('only ellipses with every element a number are drawn', () => {
     [{ ...eros, meanAnomaly: NaN }, false],
     [{ ...eros, i: Infinity }, false],
   ];
-  for (const [elements, drawable] of cases) assert.equal(isDrawable(elements), drawable, JSON.stringify(elements));
+  for (const [elements, drawable] of cases) {
+    assert.equal(isDrawable(elements), drawable, JSON.stringify(elements));
+    assert.equal(whyNotDrawn(elements) === '', drawable, JSON.stringify(elements));
+  }
+  assert.equal(whyNotDrawn({ ...eros, e: 1.0001883 }), 'e ≥ 1: not an ellipse');
+  assert.equal(whyNotDrawn({ ...eros, a: -0.0004811 }), 'a ≤ 0');
 });
 
 test('axis ticks are round and few', () => {
