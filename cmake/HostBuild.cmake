@@ -12,7 +12,10 @@ function(add_host_build)
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${ORBITCSV_HOST_BUILD}
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DORBITCSV_WERROR=ON ${host_CMAKE_ARGS}
-    BUILD_COMMAND ${CMAKE_COMMAND} --build ${ORBITCSV_HOST_BUILD} --target ${host_TARGETS}
+    # A make of its own, not the outer make's child: without the outer make's job slots it would
+    # warn that it runs one job at a time.
+    BUILD_COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS
+      ${CMAKE_COMMAND} --build ${ORBITCSV_HOST_BUILD} --target ${host_TARGETS} --parallel 2
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     DEPENDS ${host_DEPENDS})
