@@ -3,11 +3,17 @@
 // the bytes go into large parts in the worker's memory, one copy each and no allocation per
 // write; once it has converted they become one Blob, which the browser may keep out of the
 // worker's memory, and rows are read back from it when the page shows them, sorts or filters.
-import { COLUMN, VALUE_COLUMN_BIT, splitRow } from './csv.js';
+import { blobChunks } from './convert.js';
+import { COLUMN, COMMA, VALUE_COLUMN_BIT, fieldStart, readNumber, rowField, splitRow } from './csv.js';
+import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
 const PART_BYTES = 16 << 20;
-const READ_BYTES = 16 << 20;  // how much of the table is read back at once, for a whole column
+const READ_BYTES = 1 << 20;  // how much of the table is read back at once, for a whole column
+const LINE_FEED = 0x0a;
+
+// The table's bytes as text, a byte order mark at the start of a row included.
+const decoder = new TextDecoder('utf-8', { ignoreBOM: true });
 
 // Rows a table of an input of so many bytes is made room for at first: an element list of
 // blocks one after another has a row for every 380 bytes or so, text with prose far fewer.
@@ -41,8 +47,9 @@ class GrowingArray {
 
 export class TableStore {
   // inputBytes: the size of the input, for a first guess at the number of rows. Room made but
-  // not used costs only address space: memory is taken as it is written.
-  constructor(inputBytes = 0) {
+  // not used costs only address space: memory is taken as it is written. readBytes: how much of
+  // the table is read back at once for a whole column.
+  constructor(inputBytes = 0, readBytes = READ_BYTES) {
     const rows = Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
     this.parts = [];          // Uint8Arrays, the last filled to `used`
     this.used = 0;
@@ -55,6 +62,7 @@ export class TableStore {
     this.nextRowStart = -1;   // after the header, once it has come
     this.blob = null;
     this.columns = new Map(); // column index -> values of every row, once asked for
+    this.readBytes = readBytes;
   }
 
   get rowCount() {
@@ -128,7 +136,6 @@ export class TableStore {
     const starts = this.rowStarts.values;
     const bytes = new Uint8Array(await this.blob.slice(starts[first], starts[last]).arrayBuffer());
     const texts = [];
-    const decoder = new TextDecoder();
     for (let row = first; row < last; ++row) {
       const from = starts[row] - starts[first];
       const to = starts[row + 1] - starts[first] - 1;
@@ -155,27 +162,57 @@ export class TableStore {
   }
 
   // Every row's value in one column: text for the name, numbers (NaN where the field is not a
-  // number) for the others. Read once, then kept.
+  // number) for the others. Read once, then kept. The table is read back as a stream, into one
+  // buffer used over and over: fresh memory for each piece, as a Blob's arrayBuffer() gives,
+  // takes longer to come than the work on it. The names in the buffer are decoded at once (a
+  // call for each costs more than the decoding); numbers are read from the bytes themselves.
   async column(column) {
     if (this.columns.has(column)) return this.columns.get(column);
     const count = this.rowCount;
-    const values = column === COLUMN.Name ? new Array(count) : new Float64Array(count);
-    const bit = VALUE_COLUMN_BIT[column];
     const starts = this.rowStarts.values;
-    for (let first = 0; first < count;) {
-      let last = first + 1;
-      while (last < count && starts[last + 1] - starts[first] < READ_BYTES) ++last;
-      const texts = await this.rowTexts(first, last);
-      for (let k = 0; k < texts.length; ++k) {
-        const row = first + k;
-        const field = splitRow(texts[k])[column];
-        if (column === COLUMN.Name) {
-          values[row] = field;
-        } else {
-          values[row] = this.notNumbers.values[row] & (1 << bit) ? NaN : Number(field);
+    const values = column === COLUMN.Name ? new Array(count) : new Float64Array(count);
+    const notNumber = 1 << VALUE_COLUMN_BIT[column];
+    let buffer = new Uint8Array(this.readBytes);
+    let names = new Uint8Array(0);
+    let held = 0;                  // bytes in the buffer, from the start of row `row` on
+    let row = 0;
+    for await (const chunk of blobChunks(this.blob.slice(starts[0], starts[count]), this.readBytes)) {
+      if (held + chunk.length > buffer.length) {
+        const larger = new Uint8Array(Math.max(2 * buffer.length, held + chunk.length));
+        larger.set(buffer.subarray(0, held));
+        buffer = larger;
+      }
+      buffer.set(chunk, held);
+      held += chunk.length;
+      const base = starts[row];
+      let last = row;
+      while (last < count && starts[last + 1] - base <= held) ++last;
+      if (column === COLUMN.Name) {
+        // Only the names are decoded, gathered one after another, each ended by a line feed.
+        if (names.length < buffer.length) names = new Uint8Array(buffer.length);
+        let length = 0;
+        for (let from = row; from < last; ++from) {
+          const start = starts[from] - base;
+          let end = fieldStart(buffer, start, starts[from + 1] - base - 1, 1);
+          if (end > start && buffer[end - 1] === COMMA) --end;
+          for (let at = start; at < end; ++at) names[length++] = buffer[at];
+          names[length++] = LINE_FEED;
+        }
+        const text = decoder.decode(names.subarray(0, length));
+        let at = 0;
+        for (; row < last; ++row) {
+          const end = text.indexOf('\n', at);
+          values[row] = rowField(text.slice(at, end), column);
+          at = end + 1;
+        }
+      } else {
+        for (; row < last; ++row) {
+          const to = starts[row + 1] - base - 1;  // the line feed left off
+          values[row] = this.notNumbers.values[row] & notNumber ? NaN : readNumber(buffer, fieldStart(buffer, starts[row] - base, to, column), to);
         }
       }
-      first = last;
+      buffer.copyWithin(0, starts[last] - base, held);
+      held -= starts[last] - base;
     }
     this.columns.set(column, values);
     return values;
@@ -185,25 +222,21 @@ export class TableStore {
   // not numbers last; ties in table order) and kept to names that hold the filter text, in any
   // case.
   async order({ sortColumn = -1, descending = false, filter = '' }) {
-    let order = Array.from({ length: this.rowCount }, (_, index) => index);
-    if (filter !== '') {
+    let order;
+    if (filter === '') {
+      order = new Uint32Array(this.rowCount);
+      for (let index = 0; index < order.length; ++index) order[index] = index;
+    } else {
       const names = await this.column(COLUMN.Name);
       const wanted = filter.toLocaleLowerCase();
-      order = order.filter((index) => names[index].toLocaleLowerCase().includes(wanted));
+      const kept = [];
+      for (let index = 0; index < names.length; ++index) {
+        if (names[index].toLocaleLowerCase().includes(wanted)) kept.push(index);
+      }
+      order = Uint32Array.from(kept);
     }
-    if (sortColumn >= 0) {
-      const keys = await this.column(sortColumn);
-      const sign = descending ? -1 : 1;
-      const compare = sortColumn === COLUMN.Name
-        ? (a, b) => (keys[a] < keys[b] ? -sign : keys[a] > keys[b] ? sign : a - b)
-        : (a, b) => {
-          const x = keys[a];
-          const y = keys[b];
-          if (Number.isNaN(x) || Number.isNaN(y)) return Number.isNaN(x) - Number.isNaN(y) || a - b;
-          return x < y ? -sign : x > y ? sign : a - b;
-        };
-      order.sort(compare);
-    }
-    return Uint32Array.from(order);
+    if (sortColumn < 0) return order;
+    const keys = await this.column(sortColumn);
+    return (sortColumn === COLUMN.Name ? sortByText : sortByNumber)(order, keys, descending);
   }
 }

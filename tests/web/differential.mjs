@@ -1,6 +1,8 @@
 // The page's converter against the Linux program: thousands of inputs go through the page's
 // own worker code (the converter module, fed chunk by chunk, and the table store that makes the
 // download), and each must give the program's table, summary line and status, byte for byte.
+// The columns the page sorts and filters by, read back from the table in small pieces, must be
+// the fields of its rows.
 //
 //   node tests/web/differential.mjs CONVERTER.wasm NATIVE_PROGRAM
 import { spawnSync } from 'node:child_process';
@@ -9,6 +11,7 @@ import { join } from 'node:path';
 
 import { blobChunks, convertInput, loadConverter } from '../../web/convert.js';
 import { TableStore } from '../../web/table-store.js';
+import { COLUMNS, VALUE_COLUMN_BIT, splitRow } from '../../web/csv.js';
 import { EROS } from './sample.mjs';
 
 const [converterPath, programPath] = process.argv.slice(2);
@@ -30,12 +33,13 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
       at += size;
     }
   }
-  const store = new TableStore();
+  const store = new TableStore(0, COLUMN_READ_BYTES);
   const result = await convertInput(converter, {
     name: 'input.txt', chunks: chunks(), onTable: (bytes) => store.addBytes(bytes), onNotes: (notes) => store.addNotes(notes),
   });
   store.finish();
   const table = Buffer.from(await store.toBlob().arrayBuffer());
+  await checkColumns(store, table);
   // Every row is noted, and the notes account for every byte after the header.
   const rows = table.toString('latin1').split('\n').length - 2;
   if (store.rowCount !== rows || store.rowStarts.values[store.rowCount] !== table.length) {
@@ -44,11 +48,41 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
   return { table, message: Buffer.from(result.message).toString('latin1'), status: result.status };
 }
 
+// Small enough that a column is read back in many pieces.
+const COLUMN_READ_BYTES = 1000;
+const rowDecoder = new TextDecoder('utf-8', { ignoreBOM: true });
+
+// Each column as the store reads it back against the fields of each row, decoded on its own.
+async function checkColumns(store, table) {
+  const rows = [];
+  for (let at = table.indexOf(10) + 1; at < table.length;) {
+    const end = table.indexOf(10, at);
+    rows.push(splitRow(rowDecoder.decode(table.subarray(at, end))));
+    at = end + 1;
+  }
+  for (let column = 0; column < COLUMNS.length; ++column) {
+    const values = await store.column(column);
+    rows.forEach((fields, row) => {
+      const notNumber = column > 0 && store.notNumbers.values[row] & (1 << VALUE_COLUMN_BIT[column]);
+      const expected = column === 0 ? fields[0] : notNumber ? NaN : Number(fields[column]);
+      if (!Object.is(values[row], expected)) {
+        throw new Error(`row ${row}, column ${COLUMNS[column]}: ${values[row]} read back, ${JSON.stringify(fields[column])} in the table`);
+      }
+    });
+  }
+}
+
 let inputs = 0;
 let failures = 0;
 async function check(label, input, expected, sizes, options) {
   ++inputs;
-  const got = await page(input, sizes, options);
+  let got;
+  try {
+    got = await page(input, sizes, options);
+  } catch (error) {
+    if (++failures <= 10) console.error(`DIFFERS: ${label} (chunks of ${sizes.join(', ')}): ${error.message}`);
+    return;
+  }
   if (got.status === expected.status && got.message === expected.message && got.table.equals(expected.table)) return;
   if (++failures <= 10) {
     console.error(`DIFFERS: ${label} (chunks of ${sizes.join(', ')}): status ${got.status} for ${expected.status}, ` +
@@ -81,7 +115,7 @@ const bytes = (text) => Buffer.from(text, 'latin1');
 function randomLine() {
   switch (below(16)) {
     case 0: return pick(['(433) Eros', '(1) Ceres', '2026 WQ7', 'C/2026 K4 (Marlowe)', '(4179) Toutatis, "revised"',
-      '( 433 )', 'Eros (433)', '(11021) Foder\xc3\xa0', '<img src=x onerror=alert(1)>', '(7) Iris\xff\xfe']);
+      '( 433 )', 'Eros (433)', '(11021) Foder\xc3\xa0', '\xef\xbb\xbf2026 WQ7', '<img src=x onerror=alert(1)>', '(7) Iris\xff\xfe']);
     case 1: case 2: return pick([EROS[1], 'Epoch 2026 Dec. 17.0 TT = JDT 2461026.25', 'Epoch JDT=TT', 'Epoch TT = JDT',
       'Epoch 2000 Jan. 1.5 TT = JDT 2451545.0', 'Epoch 2026 TT = JDT -1e3', 'Epoch TT = JDT 1D5', 'Epoch 2026 TT = JD 1',
       'Epoch\t2026 TT = JDT 1', 'epoch 2026 TT = JDT 1', `Epoch 2026 TT = JDT 24${below(100000)}.${pick(['5', '0', '25', '4999999'])}`]);

@@ -1,10 +1,12 @@
 // The page's own arithmetic and parsing, under Node: Kepler's equation, orbit positions against
-// known cases, and the table's rows taken apart into fields.
+// known cases, the table's rows taken apart into fields, and the sorts of its columns against a
+// comparison sort.
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
-import { splitRow } from '../../web/csv.js';
+import { fieldStart, readNumber, rowField, splitRow } from '../../web/csv.js';
 import { eccentricAnomaly, isDrawable, orbitPath, positionAtEpoch, tickStep, whyNotDrawn } from '../../web/orbit.js';
+import { sortByNumber, sortByText } from '../../web/sort.js';
 
 test('the eccentric anomaly solves Kepler\'s equation for every eccentricity below 1', () => {
   for (const e of [0, 0.001, 0.3, 0.7, 0.9, 0.99, 0.999999]) {
@@ -75,8 +77,102 @@ test('rows are taken apart as the converter quotes them', () => {
     [' (Unnamed),,,0.0,,,,,,-2.4e+006', [' (Unnamed)', '', '', '0.0', '', '', '', '', '', '-2.4e+006']],
     ['"Toutatis, ""revised"" 4179",15.3,"a,b",x', ['Toutatis, "revised" 4179', '15.3', 'a,b', 'x']],
     ['"A\rB 1",2', ['A\rB 1', '2']],
+    ['"A ""x,y"" 1",2.5', ['A "x,y" 1', '2.5']],
     ['"",', ['', '']],
     ['a,"",b', ['a', '', 'b']],
   ];
-  for (const [row, fields] of cases) assert.deepEqual(splitRow(row), fields, row);
+  for (const [row, fields] of cases) {
+    assert.deepEqual(splitRow(row), fields, row);
+    const bytes = new TextEncoder().encode(`${row}\n`);
+    for (let column = 0; column <= fields.length; ++column) {
+      assert.equal(rowField(row, column), fields[column] ?? '', `${row} [${column}]`);
+      // An unquoted field starts where fieldStart says.
+      const start = fieldStart(bytes, 0, bytes.length - 1, column);
+      if (bytes[start] !== 0x22) {
+        const text = new TextDecoder().decode(bytes.subarray(start, bytes.length - 1));
+        assert.equal(text.split(',')[0], fields[column] ?? '', `${row} from byte ${start} [${column}]`);
+      }
+    }
+  }
+});
+
+test('numbers are read from the table\'s bytes as Number() reads their text', () => {
+  let seed = 2026;
+  const random = (n) => Math.floor((seed = (seed * 1103515245 + 12345) % 2 ** 31) / 2 ** 31 * n);
+  const digits = (count) => Array.from({ length: count }, () => random(10)).join('');
+  const texts = ['0', '-0', '-0.0', '+7', '.5', '5.', '0.2228350', '1.4579614', '61026', '-2.4e+006', '1E-3',
+    '999999999999999', '9999999999999999', '0.1000000000000000055511151231257827', '123456789012345.6'];
+  for (let k = 0; k < 20000; ++k) {
+    const whole = digits(random(12));
+    const fraction = random(3) > 0 ? `.${digits(random(12))}` : '';
+    const exponent = random(8) === 0 ? `e${['', '+', '-'][random(3)]}${random(40)}` : '';
+    texts.push(`${['', '-', '+'][random(3)]}${whole || '0'}${fraction}${exponent}`);
+  }
+  for (const text of texts) {
+    const bytes = new TextEncoder().encode(`Eros 433,${text},0.46\n`);
+    assert.equal(readNumber(bytes, 9, bytes.length - 1), Number(text), text);
+    assert.equal(readNumber(bytes, 9, 9 + text.length), Number(text), `${text} at the end of its row`);
+  }
+});
+
+test('a column of numbers sorts as a comparison sort does: NaN last, -0 as 0, ties in the order given', () => {
+  let seed = 12345;
+  const random = () => (seed = (seed * 1103515245 + 12345) % 2 ** 31) / 2 ** 31;
+  const special = [NaN, 0, -0, 1, -1, Infinity, -Infinity, Number.MIN_VALUE, -Number.MIN_VALUE, Number.MAX_VALUE, 2.2250738585072014e-308];
+  const reference = (indices, keys, descending) => [...indices].sort((a, b) => {
+    const [x, y] = [keys[a], keys[b]];
+    if (Number.isNaN(x) || Number.isNaN(y)) return Number.isNaN(x) - Number.isNaN(y) || 0;
+    return descending ? y - x || 0 : x - y || 0;
+  });
+  const makers = {
+    'random values of every size and sign': () => (random() - 0.5) * 10 ** Math.floor(random() * 40 - 20),
+    'a few values, many ties': () => Math.floor(random() * 5) - 2,
+    'whole numbers': () => Math.floor(random() * 70000),
+    'special values': () => special[Math.floor(random() * special.length)],
+    'mostly not numbers': () => (random() < 0.8 ? NaN : random()),
+  };
+  for (const [what, make] of Object.entries(makers)) {
+    for (const count of [0, 1, 2, 100, 5000]) {
+      const keys = Float64Array.from({ length: count }, make);
+      const every = Uint32Array.from(keys, (_, index) => index);
+      const some = every.filter(() => random() < 0.5);
+      for (const indices of [every, some]) {
+        for (const descending of [false, true]) {
+          assert.deepEqual([...sortByNumber(indices, keys, descending)], reference(indices, keys, descending),
+            `${what}, ${indices.length} of ${count}, ${descending ? 'descending' : 'ascending'}`);
+        }
+      }
+    }
+  }
+});
+
+test('a column of names sorts as a comparison sort does: code unit by code unit, ties in the order given', () => {
+  let seed = 7;
+  const random = (n) => Math.floor((seed = (seed * 1103515245 + 12345) % 2 ** 31) / 2 ** 31 * n);
+  const reference = (indices, keys, descending) => [...indices].sort((a, b) => {
+    const [x, y] = descending ? [keys[b], keys[a]] : [keys[a], keys[b]];
+    return x < y ? -1 : x > y ? 1 : 0;
+  });
+  const pickFrom = (items) => () => items[random(items.length)];
+  const makers = {
+    // Names that share long beginnings, and end at every point of a group of units.
+    'names of one shape': () => `Halvorsen ${random(3000)}`.slice(0, 9 + random(8)),
+    'a few names, many ties': pickFrom(['Eros 433', 'Eros 43', 'Eros', '', ' Marlowe', '2026 WQ7 (Unnamed)']),
+    'any units, surrogates and zeros among them': () => String.fromCharCode(...Array.from({ length: random(7) }, () =>
+      [0, 0xffff, 0xd83d, 0xde00, 0x41, 0x61, 0x7f, 0x7ffe, 0x8000][random(9)])),
+    'long equal beginnings': () => `${'x'.repeat(40)}${random(2) ? 'a' : 'b'}${'y'.repeat(random(3))}`,
+  };
+  for (const [what, make] of Object.entries(makers)) {
+    for (const count of [0, 1, 255, 256, 3000]) {
+      const keys = Array.from({ length: count }, make);
+      const every = Uint32Array.from(keys, (_, index) => index);
+      const some = every.filter(() => random(2) === 0);
+      for (const indices of [every, some]) {
+        for (const descending of [false, true]) {
+          assert.deepEqual([...sortByText(indices, keys, descending)], reference(indices, keys, descending),
+            `${what}, ${indices.length} of ${count}, ${descending ? 'descending' : 'ascending'}`);
+        }
+      }
+    }
+  }
 });
