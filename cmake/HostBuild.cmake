@@ -14,7 +14,7 @@ function(add_host_build)
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DORBITCSV_WERROR=ON ${host_CMAKE_ARGS}
     # A make of its own, not the outer make's child: without the outer make's job slots it would
     # warn that it runs one job at a time.
-    BUILD_COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS
+    BUILD_COMMAND ${CMAKE_COMMAND} -E env --unset=MFLAGS MAKEFLAGS=--no-print-directory
       ${CMAKE_COMMAND} --build ${ORBITCSV_HOST_BUILD} --target ${host_TARGETS} --parallel 2
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
