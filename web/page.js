@@ -1,6 +1,6 @@
 // The page's main thread: takes the inputs, hands them to the worker, and draws what comes
 // back (progress, the summary line, the table, the pictures). It converts nothing itself.
-import { COLUMN, VALUE_COLUMN_BIT } from './csv.js';
+import { COLUMN, COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
 import { OrbitView, ScatterPlot } from './plots.js';
 import { TableView } from './table-view.js';
 
@@ -64,7 +64,7 @@ function addInput(input, name) {
   const card = make('section', { className: 'run' }, heading, make('div', { className: 'actions' }, view, download, cancel), progress, status, detail);
   card.setAttribute('aria-labelledby', heading.id);
   $('runs').append(make('li', {}, card));
-  const run = { id, name, size: input.size, card, progress, status, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '' };
+  const run = { id, name, size: input.size, card, progress, status, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
   runs.set(id, run);
   cancel.addEventListener('click', () => {
     worker.postMessage({ type: 'cancel', id });
@@ -135,7 +135,7 @@ const tableView = new TableView($('table'), {
   fetchRows: async (from, to) => (await ask({ type: 'rows', id: viewed.id, from, to })).rows,
   onSort: async (column, descending) => {
     viewed.sort = { column, descending };
-    await reorder();
+    await reorder(`Sorting by ${COLUMNS[column]}…`);
   },
   onPick: (index, picked) => {
     if (picked) viewed.picked.add(index);
@@ -146,10 +146,14 @@ const tableView = new TableView($('table'), {
 const orbitView = new OrbitView($('orbits'), $('orbit-legend'), $('orbit-tip'), $('orbit-count'));
 const scatter = new ScatterPlot($('scatter'), $('scatter-count'));
 
-async function reorder() {
+// Asks the worker for the rows in the run's order, saying what it does meanwhile (a sort or a
+// filter of millions of rows takes a moment); an answer to a question asked since is let go.
+async function reorder(doing = '') {
   const run = viewed;
+  const asked = ++run.reorders;
+  if (doing) $('table-count').textContent = doing;
   const { count } = await ask({ type: 'order', id: run.id, sortColumn: run.sort.column, descending: run.sort.descending, filter: run.filter });
-  if (viewed !== run) return;
+  if (viewed !== run || asked !== run.reorders) return;
   $('table-count').textContent = `${count.toLocaleString('en')} of ${run.rows.toLocaleString('en')} rows`;
   tableView.reset(count, { picked: run.picked, sort: run.sort });
 }
@@ -193,7 +197,7 @@ $('filter').addEventListener('input', () => {
   filterTimer = setTimeout(() => {
     if (viewed === null) return;
     viewed.filter = $('filter').value;
-    reorder();
+    reorder('Filtering…');
   }, 200);
 });
 for (const radio of document.querySelectorAll('input[name=scatter-y]')) {

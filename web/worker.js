@@ -61,11 +61,18 @@ async function rows({ id, request, from, to, indices }) {
   self.postMessage({ type: 'rows', id, request, rows: await store.rows(wanted) });
 }
 
-async function order({ id, request, sortColumn, descending, filter }) {
-  const store = tables.get(id);
-  const result = await store.order({ sortColumn, descending, filter });
-  orders.set(id, result);
-  self.postMessage({ type: 'order', id, request, count: result.length });
+// Orders are made one after another, each waiting for the one asked for before it (which may
+// need a column read first): the last asked for is the one kept, whichever takes longer.
+let ordering = Promise.resolve();
+function order({ id, request, sortColumn, descending, filter }) {
+  const made = ordering.then(async () => {
+    const store = tables.get(id);
+    const result = await store.order({ sortColumn, descending, filter });
+    orders.set(id, result);
+    self.postMessage({ type: 'order', id, request, count: result.length });
+  });
+  ordering = made.catch(() => {});
+  return made;
 }
 
 self.onmessage = ({ data }) => {
