@@ -111,6 +111,7 @@ double read_number(std::string_view text) {
     }
     if (p != end) return NOT_A_NUMBER;
     if constexpr (!Value) return 0;
+    if (digits == 0) return negative ? -0.0 : 0.0;  // zero times ten to any power, "0e400" too
     double magnitude = static_cast<double>(digits);
     if (scale >= -LARGEST_TABLE_POWER && scale <= LARGEST_TABLE_POWER) {
         magnitude = scale < 0 ? magnitude / POWERS_OF_TEN[-scale] : magnitude * POWERS_OF_TEN[scale];
@@ -125,17 +126,27 @@ double read_number(std::string_view text) {
 class row_notes {
 public:
     void add(const orbit_record& record, std::uint64_t length) {
-        // Bit i stands for the value field i, in the order of the table's columns.
+        const double semimajor_axis = read_number<true>(record.semimajor_axis.view());
+        const double eccentricity = read_number<true>(record.eccentricity.view());
+        const double inclination = read_number<true>(record.inclination.view());
+        // Bit i stands for the value field i, in the order of the table's columns. The fields
+        // read for their values above are not read again.
+        const auto not_number = [&]<std::size_t Column>() -> bool {
+            constexpr auto field = VALUE_FIELDS[Column];
+            if constexpr (field == &orbit_record::semimajor_axis) return std::isnan(semimajor_axis);
+            if constexpr (field == &orbit_record::eccentricity) return std::isnan(eccentricity);
+            if constexpr (field == &orbit_record::inclination) return std::isnan(inclination);
+            return std::isnan(read_number<false>((record.*field).view()));
+        };
         std::uint16_t not_numbers = 0;
         [&]<std::size_t... Column>(std::index_sequence<Column...>) {
-            ((not_numbers |= static_cast<std::uint16_t>(
-                  std::isnan(read_number<false>((record.*VALUE_FIELDS[Column]).view())) << Column)), ...);
+            ((not_numbers |= static_cast<std::uint16_t>(not_number.template operator()<Column>() << Column)), ...);
         }(std::make_index_sequence<std::size(VALUE_FIELDS)>{});
         lengths_[count_] = static_cast<std::uint32_t>(length);
         not_numbers_[count_] = not_numbers;
-        semimajor_axes_[count_] = static_cast<float>(read_number<true>(record.semimajor_axis.view()));
-        eccentricities_[count_] = static_cast<float>(read_number<true>(record.eccentricity.view()));
-        inclinations_[count_] = static_cast<float>(read_number<true>(record.inclination.view()));
+        semimajor_axes_[count_] = static_cast<float>(semimajor_axis);
+        eccentricities_[count_] = static_cast<float>(eccentricity);
+        inclinations_[count_] = static_cast<float>(inclination);
         if (++count_ == CAPACITY) hand_over();
     }
     void hand_over() {

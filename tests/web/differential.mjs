@@ -11,7 +11,7 @@ import { join } from 'node:path';
 
 import { blobChunks, convertInput, loadConverter } from '../../web/convert.js';
 import { TableStore } from '../../web/table-store.js';
-import { COLUMNS, VALUE_COLUMN_BIT, splitRow } from '../../web/csv.js';
+import { COLUMN, COLUMNS, VALUE_COLUMN_BIT, splitRow } from '../../web/csv.js';
 import { EROS } from './sample.mjs';
 
 const [converterPath, programPath] = process.argv.slice(2);
@@ -37,9 +37,9 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
   const result = await convertInput(converter, {
     name: 'input.txt', chunks: chunks(), onTable: (bytes) => store.addBytes(bytes), onNotes: (notes) => store.addNotes(notes),
   });
-  store.finish();
+  const notes = store.finish();
   const table = Buffer.from(await store.toBlob().arrayBuffer());
-  await checkColumns(store, table);
+  await checkColumns(store, table, notes);
   // Every row is noted, and the notes account for every byte after the header.
   const rows = table.toString('latin1').split('\n').length - 2;
   if (store.rowCount !== rows || store.rowStarts.values[store.rowCount] !== table.length) {
@@ -52,14 +52,33 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
 const COLUMN_READ_BYTES = 1000;
 const rowDecoder = new TextDecoder('utf-8', { ignoreBOM: true });
 
-// Each column as the store reads it back against the fields of each row, decoded on its own.
-async function checkColumns(store, table) {
+// What the converter takes for a number: a decimal as element lines write them.
+const NUMBER = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
+const PLOTTED = { semimajorAxes: COLUMN['Semimajor axis'], eccentricities: COLUMN.Eccentricity, inclinations: COLUMN.Inclination };
+
+// The notes on each row against its fields (which are not numbers, and the values the plots
+// draw, to a float's precision), and each column as the store reads it back, against the fields
+// of each row decoded on its own.
+async function checkColumns(store, table, notes) {
   const rows = [];
   for (let at = table.indexOf(10) + 1; at < table.length;) {
     const end = table.indexOf(10, at);
     rows.push(splitRow(rowDecoder.decode(table.subarray(at, end))));
     at = end + 1;
   }
+  rows.forEach((fields, row) => {
+    for (let column = 1; column < COLUMNS.length; ++column) {
+      const noted = Boolean(notes.notNumbers[row] & (1 << VALUE_COLUMN_BIT[column]));
+      if (noted === NUMBER.test(fields[column])) throw new Error(`row ${row}: ${JSON.stringify(fields[column])} noted as ${noted ? 'not ' : ''}a number`);
+    }
+    for (const [name, column] of Object.entries(PLOTTED)) {
+      const expected = NUMBER.test(fields[column]) ? Math.fround(Number(fields[column])) : NaN;
+      const value = notes[name][row];
+      if (!(Object.is(value, expected) || Math.abs(value - expected) <= 1e-6 * Math.abs(expected))) {
+        throw new Error(`row ${row}: ${name} ${value} noted for ${JSON.stringify(fields[column])}`);
+      }
+    }
+  });
   for (let column = 0; column < COLUMNS.length; ++column) {
     const values = await store.column(column);
     rows.forEach((fields, row) => {
@@ -113,7 +132,7 @@ const bytes = (text) => Buffer.from(text, 'latin1');
 
 // Lines of every kind the scanner tells apart, as bytes.
 function randomLine() {
-  switch (below(16)) {
+  switch (below(17)) {
     case 0: return pick(['(433) Eros', '(1) Ceres', '2026 WQ7', 'C/2026 K4 (Marlowe)', '(4179) Toutatis, "revised"',
       '( 433 )', 'Eros (433)', '(11021) Foder\xc3\xa0', '\xef\xbb\xbf2026 WQ7', '<img src=x onerror=alert(1)>', '(7) Iris\xff\xfe']);
     case 1: case 2: return pick([EROS[1], 'Epoch 2026 Dec. 17.0 TT = JDT 2461026.25', 'Epoch JDT=TT', 'Epoch TT = JDT',
@@ -128,6 +147,12 @@ function randomLine() {
     case 12: return pick(EROS).slice(0, below(60));
     case 13: return Array.from({ length: below(40) }, () => String.fromCharCode(below(256))).join('');
     case 14: return `${pick(EROS.slice(2)).slice(0, 20)},"${pick(['', '"', ',', '\r'])}`;
+    case 15: {
+      // Element lines whose values are numbers of other forms, or not numbers.
+      const value = pick(['0e400', '-0e999', '1e-5', '-0', '.5', '5.', '1.5E+3', '+7', '4e38', 'x1', '+-1', '1e', 'e5', '.', '1.2.3',
+        '99999999999999999999']).padEnd(11);
+      return pick([`a   ${value}    Node   304.28871`, `e   ${value}    Incl.  ${value}`]);
+    }
     default: return `(${below(100000)}) ${pick(['Vesta', 'Halvorsen', 'Ito', 'Jos\xc3\xa9'])}`;
   }
 }
@@ -224,5 +249,5 @@ for (const [blocks, lineEnd] of [[1, '\n'], [700, '\n'], [700, '\r\n'], [6000, '
   }
 }
 
-console.log(`${inputs} inputs through the page's converter: ${inputs - failures} the Linux program's table, summary and status byte for byte`);
+console.log(`${inputs} inputs through the page's converter: ${inputs - failures} give the Linux program's table, summary and status byte for byte, with notes and columns that agree with the table`);
 process.exitCode = failures === 0 ? 0 : 1;
