@@ -1,7 +1,7 @@
 // The table's sorts: row indices in the order of a column's values, ties in the order given
 // (table order, whichever the direction). Radix sorts of the values' bits: a comparison sort of
-// a few million rows takes seconds, these a fraction of one for numbers and about a second for
-// names.
+// a few million rows takes several seconds, these a fraction of one for numbers and a second or
+// two for names.
 
 const RADIX_BITS = 16;
 const RADIX_MASK = (1 << RADIX_BITS) - 1;
@@ -13,8 +13,8 @@ const FEWEST_NAMES_FOR_RADIX = 256;
 const UNITS_AT_A_TIME = 3;
 const UNIT_BITS = 17;
 
-// 64-bit keys, as a low and a high word each, and places (positions before the sort), with room
-// for the same again, where a sort pass puts them.
+// 64-bit keys, as a low and a high word each, and what goes with each key (its place: a position
+// or a row index), with room for the same again, where a sort pass puts them.
 class Keys {
   constructor(count) {
     this.low = new Uint32Array(count);
