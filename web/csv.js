@@ -55,7 +55,7 @@ export function rowField(row, column) {
   return row.slice(at, end < 0 ? row.length : end);
 }
 
-export const COMMA = 0x2c;
+const COMMA = 0x2c;
 const QUOTE = 0x22;
 const DIGIT_0 = 0x30;
 const POINT = 0x2e;
@@ -65,21 +65,28 @@ const PLUS = 0x2b;
 const POWERS_OF_TEN = Array.from({ length: 23 }, (_, power) => 10 ** power);
 const MOST_EXACT_DIGITS = 15;
 
-// Where field `column` of the row bytes[from, to) (its line feed left off) begins, the fields
-// before it read as splitRow reads them; `to` when the row has fewer fields.
+// Where the field that begins at bytes[at] ends (its comma, or `to`, the row's end), read as
+// splitRow reads it: a quoted field goes to its closing quote (a doubled one is a quote inside
+// it), then to the comma.
+export function fieldEnd(bytes, at, to) {
+  if (bytes[at] === QUOTE) {
+    for (++at; at < to; ++at) {
+      if (bytes[at] !== QUOTE) continue;
+      if (bytes[at + 1] !== QUOTE) break;
+      ++at;
+    }
+  }
+  while (at < to && bytes[at] !== COMMA) ++at;
+  return Math.min(at, to);
+}
+
+// Where field `column` of the row bytes[from, to) (its line feed left off) begins; `to` when
+// the row has fewer fields.
 export function fieldStart(bytes, from, to, column) {
   let at = from;
   for (let field = 0; field < column; ++field) {
-    if (bytes[at] === QUOTE) {
-      // To the closing quote; a doubled one is a quote inside the field.
-      for (++at; at < to; ++at) {
-        if (bytes[at] !== QUOTE) continue;
-        if (bytes[at + 1] !== QUOTE) break;
-        ++at;
-      }
-    }
-    while (at < to && bytes[at] !== COMMA) ++at;
-    if (at >= to) return to;
+    at = fieldEnd(bytes, at, to);
+    if (at === to) return to;
     ++at;
   }
   return at;
@@ -111,7 +118,5 @@ export function readNumber(bytes, from, to) {
     const value = decimals > 0 ? whole / POWERS_OF_TEN[decimals] : whole;
     return negative ? -value : value;
   }
-  let end = at;
-  while (end < to && bytes[end] !== COMMA) ++end;
-  return Number(String.fromCharCode(...bytes.subarray(from, end)));
+  return Number(String.fromCharCode(...bytes.subarray(from, fieldEnd(bytes, at, to))));
 }

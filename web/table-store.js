@@ -4,7 +4,7 @@
 // write; once it has converted they become one Blob, which the browser may keep out of the
 // worker's memory, and rows are read back from it when the page shows them, sorts or filters.
 import { blobChunks } from './convert.js';
-import { COLUMN, COMMA, VALUE_COLUMN_BIT, fieldStart, readNumber, rowField, splitRow } from './csv.js';
+import { COLUMN, VALUE_COLUMN_BIT, fieldEnd, fieldStart, readNumber, rowField, splitRow } from './csv.js';
 import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
@@ -193,8 +193,7 @@ export class TableStore {
         let length = 0;
         for (let from = row; from < last; ++from) {
           const start = starts[from] - base;
-          let end = fieldStart(buffer, start, starts[from + 1] - base - 1, 1);
-          if (end > start && buffer[end - 1] === COMMA) --end;
+          const end = fieldEnd(buffer, start, starts[from + 1] - base - 1);
           for (let at = start; at < end; ++at) names[length++] = buffer[at];
           names[length++] = LINE_FEED;
         }
