@@ -4,6 +4,7 @@
 //
 // For each file, in turn and ORBITCSV_BENCH_ROUNDS times (default 5), after a warm-up:
 //   page:   the page opened from disk, the file chosen in it, until the summary line shows;
+//   ready:  the same run, until its Download CSV link is there too;
 //   floor:  the same file only read, in a worker, by the fastest way found (a BYOB reader of the
 //           file's stream with a 1 MiB buffer; reading slices or with FileReaderSync is slower);
 //   native: orbitcsv FILE > /dev/null.
@@ -27,7 +28,7 @@ const median = (values) => {
   return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 };
 
-// Seconds from choosing the file to the summary line.
+// Seconds from choosing the file to the summary line, and to the download.
 async function pageRun(file, inBrowser = browser) {
   const page = await inBrowser.newPage();
   await page.goto(pathToFileURL(resolve(pagePath)).href);
@@ -37,8 +38,10 @@ async function pageRun(file, inBrowser = browser) {
   await page.waitForFunction(() => /written\.$|^Cannot/.test(document.querySelector('[role=status]')?.textContent ?? ''),
     { polling: 'mutation', timeout: 600000 });
   const seconds = (performance.now() - started) / 1000;
+  await page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])', { timeout: 600000 });
+  const ready = (performance.now() - started) / 1000;
   const summary = await page.$eval('[role=status]', (status) => status.textContent);
-  return { seconds, summary, page };
+  return { seconds, ready, summary, page };
 }
 
 // The largest peak resident memory among a browser's renderer processes, in bytes.
@@ -110,25 +113,28 @@ function nativeRun(file) {
 console.log(`The page in headless Chromium (${(await browser.version())}), ${rounds} rounds in turn after a warm-up, files in the page cache`);
 console.log();
 console.log(`${'input'.padEnd(16)} ${'page s'.padStart(7)} ${'MB/s'.padStart(6)} ${'floor s'.padStart(8)} ${'MB/s'.padStart(6)}` +
-  ` ${'page/floor'.padStart(10)} ${'native s'.padStart(9)}  summary`);
+  ` ${'page/floor'.padStart(10)} ${'ready s'.padStart(8)} ${'native s'.padStart(9)}  summary`);
 for (const file of files) {
   const bytes = statSync(file).size;
   const close = async (run) => { await run.page.close(); return run; };
   await close(await pageRun(file));
   await floorRun(file);
   const page = [];
+  const ready = [];
   const floor = [];
   const native = [];
   let last = null;
   for (let round = 0; round < rounds; ++round) {
     last = await close(await pageRun(file));
     page.push(last.seconds);
+    ready.push(last.ready);
     floor.push(await floorRun(file));
     native.push(nativeRun(file));
   }
-  const [p, f, n] = [median(page), median(floor), median(native)];
+  const [p, r, f, n] = [median(page), median(ready), median(floor), median(native)];
   console.log(`${basename(file).padEnd(16)} ${p.toFixed(3).padStart(7)} ${(bytes / p / 1e6).toFixed(0).padStart(6)}` +
     ` ${f.toFixed(3).padStart(8)} ${(bytes / f / 1e6).toFixed(0).padStart(6)} ${(p / f).toFixed(2).padStart(10)}` +
+    ` ${r.toFixed(3).padStart(8)}` +
     ` ${n.toFixed(3).padStart(9)}  ${last.summary}`);
 }
 await browser.close();
@@ -139,7 +145,7 @@ console.log(`${'input'.padEnd(16)} ${'peak RSS'.padStart(10)} ${'table'.padStart
 for (const file of files) {
   const own = await launch('chromium');
   const run = await pageRun(file, own);
-  const link = await run.page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])', { timeout: 600000 });
+  const link = await run.page.$('::-p-aria([name="Download CSV"][role="link"])');
   const tableBytes = await link.evaluate(async (a) => (await fetch(a.href)).headers.get('content-length'));
   const peak = rendererPeak(own.process().pid);
   const mib = (value) => `${(value / 2 ** 20).toFixed(1)} MiB`;
