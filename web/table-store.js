@@ -9,6 +9,7 @@ import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
 const PART_BYTES = 16 << 20;
+const PARTS_PER_PIECE = 4;  // of the download's Blob, made from 64 MiB of the table at most
 const READ_BYTES = 1 << 20;  // how much of the table is read back at once, for a whole column
 const LINE_FEED = 0x0a;
 
@@ -121,16 +122,15 @@ export class TableStore {
     return notes;
   }
 
-  // The whole table as a Blob, for the download and for reading rows back. It is made a part at
-  // a time, each part let go as soon as the browser has a copy of it: made at once, the copy
-  // and the parts are both held, twice the table at the peak. Both ways the Blob's bytes are
-  // ready to read at about the same time.
+  // The whole table as a Blob, for the download and for reading rows back. The browser copies
+  // the parts a few at a time, each few let go once copied: copied all at once, the table is
+  // held twice over at the peak; one at a time, the cost of each Blob made delays the download.
   toBlob() {
+    this.parts[this.parts.length - 1] = this.parts.at(-1).subarray(0, this.used);
     const pieces = [];
-    for (let k = 0; k < this.parts.length; ++k) {
-      const part = this.parts[k];
-      this.parts[k] = null;
-      pieces.push(new Blob([k === this.parts.length - 1 ? part.subarray(0, this.used) : part]));
+    for (let k = 0; k < this.parts.length; k += PARTS_PER_PIECE) {
+      pieces.push(new Blob(this.parts.slice(k, k + PARTS_PER_PIECE)));
+      this.parts.fill(null, k, k + PARTS_PER_PIECE);
     }
     this.blob = new Blob(pieces, { type: 'text/csv' });
     this.parts = null;
