@@ -90,9 +90,5 @@ self.onmessage = ({ data }) => {
     case 'order':
       reply(order(data));
       break;
-    case 'forget':
-      tables.delete(data.id);
-      orders.delete(data.id);
-      break;
   }
 };
