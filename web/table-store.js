@@ -54,7 +54,6 @@ export class TableStore {
     const rows = Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
     this.parts = [];          // Uint8Arrays, the last filled to `used`
     this.used = 0;
-    this.size = 0;
     this.rowStarts = new GrowingArray(Float64Array, rows + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
     this.notNumbers = new GrowingArray(Uint16Array, rows);
     this.semimajorAxes = new GrowingArray(Float32Array, rows);
@@ -86,7 +85,6 @@ export class TableStore {
       this.used += count;
       at += count;
     }
-    this.size += bytes.length;
   }
 
   addNotes(notes) {
