@@ -4,6 +4,7 @@
 #pragma once
 
 #include "byte_io.hpp"
+#include "byte_masks.hpp"
 
 #include <cstddef>
 #include <cstring>
@@ -76,7 +77,7 @@ bool is_epoch_line(std::string_view line);
 class epoch_line_test {
 public:
     bool operator()(std::string_view line) {
-        if (reach_ != 0 && line.size() >= reach_ && std::memcmp(line.data(), marks_, reach_) == 0) return true;
+        if (reach_ != 0 && line.size() >= reach_ && masks::same_bytes(line.data(), marks_, reach_)) return true;
         return learn(line);
     }
 

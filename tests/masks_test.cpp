@@ -57,6 +57,16 @@ TEST(ByteMasks, VectorTestsAgreeWithThePlainLoops) {
         const void* first = std::memchr(p, '(', length);
         ASSERT_EQ(found, first ? static_cast<std::size_t>(static_cast<const char*>(first) - p) : length);
         ASSERT_EQ(masks::find_first(p, length, p[round % 7]), std::memchr(p, p[round % 7], length));
+
+        // The same bytes, then one of them changed: the first, the last, or any between.
+        char copy[sizeof bytes];
+        std::memcpy(copy, p, length);
+        ASSERT_TRUE(masks::same_bytes(copy, p, length));
+        if (length > 0) {
+            const std::size_t changed = round % 3 == 0 ? 0 : round % 3 == 1 ? length - 1 : static_cast<std::size_t>(round) % length;
+            copy[changed] = static_cast<char>(copy[changed] ^ (1 << (round % 8)));
+            ASSERT_FALSE(masks::same_bytes(copy, p, length)) << "length " << length << ", byte " << changed;
+        }
     }
 }
 
