@@ -30,6 +30,11 @@ inline std::uint32_t equal16(const char* p, char c) {
     return mask;
 }
 inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t digit16(const char* p) {
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= static_cast<std::uint32_t>(p[i] >= '0' && p[i] <= '9') << i;
+    return mask;
+}
 // Space, or tab to carriage return (0x09 to 0x0D).
 inline std::uint32_t whitespace16(const char* p) {
     std::uint32_t mask = 0;
@@ -81,6 +86,11 @@ inline std::uint32_t bits(__m128i matches) {
 }
 inline std::uint32_t equal16(const char* p, char c) { return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c))); }
 inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t digit16(const char* p) {
+    const __m128i from_zero = _mm_sub_epi8(load16(p), _mm_set1_epi8('0'));
+    // Unsigned byte <= 9 is min(x, 9) == x.
+    return bits(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero));
+}
 inline std::uint32_t whitespace16(const char* p) {
     const __m128i bytes = load16(p);
     const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
@@ -140,6 +150,7 @@ inline std::uint32_t equal16(const char* p, char c) {
     return bits(vceqq_u8(load16(p), vdupq_n_u8(static_cast<std::uint8_t>(c))));
 }
 inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t digit16(const char* p) { return bits(vcleq_u8(vsubq_u8(load16(p), vdupq_n_u8('0')), vdupq_n_u8(9))); }
 inline std::uint32_t whitespace16(const char* p) {
     const uint8x16_t bytes = load16(p);
     const uint8x16_t control = vcleq_u8(vsubq_u8(bytes, vdupq_n_u8('\t')), vdupq_n_u8(4));
@@ -176,6 +187,9 @@ inline v128_t load16(const char* p) { return wasm_v128_load(p); }
 inline std::uint32_t bits(v128_t matches) { return wasm_i8x16_bitmask(matches); }
 inline std::uint32_t equal16(const char* p, char c) { return bits(wasm_i8x16_eq(load16(p), wasm_i8x16_splat(c))); }
 inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
+inline std::uint32_t digit16(const char* p) {
+    return bits(wasm_u8x16_le(wasm_i8x16_sub(load16(p), wasm_i8x16_splat('0')), wasm_i8x16_splat(9)));
+}
 inline std::uint32_t whitespace16(const char* p) {
     const v128_t bytes = load16(p);
     const v128_t control = wasm_u8x16_le(wasm_i8x16_sub(bytes, wasm_i8x16_splat('\t')), wasm_i8x16_splat(4));
@@ -212,6 +226,7 @@ private:
 #else
 
 using plain::count_csv_specials;
+using plain::digit16;
 using plain::equal16;
 using plain::newline16;
 using plain::newline_finder;

@@ -16,7 +16,7 @@ public:
     explicit random_bytes(std::uint32_t seed) : state_(seed) {}
     // Mostly the bytes the tests look for, now and then any byte at all.
     void fill(char* bytes, std::size_t count) {
-        constexpr std::string_view MARKED = std::string_view("\n\0 \t\v\f\r\x08\x0e,\"E(x9.\x7f\x80\xff", 19);
+        constexpr std::string_view MARKED = std::string_view("\n\0 \t\v\f\r\x08\x0e,\"E(x9.\x7f\x80\xff" "0/:", 22);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t r = next();
             bytes[i] = r % 4 == 0 ? static_cast<char>(r >> 8) : MARKED[(r >> 8) % MARKED.size()];
@@ -40,6 +40,7 @@ TEST(ByteMasks, VectorTestsAgreeWithThePlainLoops) {
         ASSERT_EQ(masks::newline16(p), masks::plain::newline16(p));
         ASSERT_EQ(masks::whitespace16(p), masks::plain::whitespace16(p));
         ASSERT_EQ(masks::equal16(p, p[round % 16]), masks::plain::equal16(p, p[round % 16]));
+        ASSERT_EQ(masks::digit16(p), masks::plain::digit16(p));
 
         masks::newline_finder finder;
         masks::plain::newline_finder plain_finder;
