@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -283,6 +284,16 @@ inline bool same_bytes(const char* a, const char* b, std::size_t length) {
     return wasm_i8x16_all_true(wasm_i8x16_eq(load16(a + length - 16), load16(b + length - 16)));
 #else
     return std::memcmp(a, b, length) == 0;
+#endif
+}
+
+// std::string_view::starts_with, by way of same_bytes in WebAssembly, where memcmp is a call even
+// for a constant prefix; elsewhere compilers expand string_view's own in place.
+inline bool starts_with(std::string_view text, std::string_view prefix) {
+#if defined(__wasm_simd128__)
+    return text.size() >= prefix.size() && same_bytes(text.data(), prefix.data(), prefix.size());
+#else
+    return text.starts_with(prefix);
 #endif
 }
 
