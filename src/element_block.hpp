@@ -7,7 +7,6 @@
 #include "byte_masks.hpp"
 
 #include <cstddef>
-#include <cstring>
 #include <span>
 #include <string_view>
 

@@ -1,5 +1,6 @@
-// The vector byte tests (SSE2 or NEON, whichever this build has) against the plain loops that
-// say what each one means, on bytes drawn from those the tests single out.
+// The vector byte tests (SSE2, NEON or WebAssembly SIMD, whichever this build has) against the
+// plain loops and C library calls that say what each one means, on bytes drawn from those the
+// tests single out.
 #include "byte_masks.hpp"
 
 #include <gtest/gtest.h>
