@@ -13,7 +13,7 @@ namespace orbitcsv {
 namespace {
 
 bool starts_with(const line_slot& line, std::string_view prefix) {
-    return line.length >= prefix.size() && masks::same_bytes(line.data, prefix.data(), prefix.size());
+    return masks::starts_with(std::string_view(line.data, line.length), prefix);
 }
 
 void point_at(line_slot& line, const char* data, std::size_t length) {
@@ -47,7 +47,7 @@ std::size_t find_word(std::string_view text, std::string_view word) {
 // For an epoch line, how far into it its marks reach: "Epoch " and the first "TT", "=" and
 // "JDT", to the end of the last of them; 0 for any other line.
 std::size_t epoch_marks_reach(std::string_view line) {
-    if (!line.starts_with(EPOCH_PREFIX)) return 0;
+    if (!masks::starts_with(line, EPOCH_PREFIX)) return 0;
     std::size_t reach = EPOCH_PREFIX.size();
     for (const std::string_view mark : {std::string_view("TT"), std::string_view("="), std::string_view("JDT")}) {
         const std::size_t at = find_word(line, mark);
@@ -189,10 +189,7 @@ const char* find_epoch_candidate(const char* first, const char* end) {
     for (const char* e = first; (e = masks::find_first(e, static_cast<std::size_t>(end - e), 'E'));
          ++e) {
         const auto have = static_cast<std::size_t>(end - e);
-        if (have >= EPOCH_PREFIX.size() ? !masks::same_bytes(e, EPOCH_PREFIX.data(), EPOCH_PREFIX.size())
-                                        : !masks::same_bytes(e, EPOCH_PREFIX.data(), have)) {
-            continue;
-        }
+        if (!masks::same_bytes(e, EPOCH_PREFIX.data(), std::min(have, EPOCH_PREFIX.size()))) continue;
         // Usually the 'E' begins a line, and the newline before it settles where pieces count from.
         line = e != looked && e[-1] == '\n' ? e : after_last_newline(looked, e, line);
         looked = e;
@@ -298,7 +295,7 @@ bool element_scanner::capture_block_at_hand(element_block& block) {
     std::string_view designation;
     if (epoch >= 1) {
         designation = text(epoch - 1);
-        if (designation.starts_with(ID_PREFIX)) designation = epoch >= 2 ? text(epoch - 2) : "";
+        if (masks::starts_with(designation, ID_PREFIX)) designation = epoch >= 2 ? text(epoch - 2) : "";
     }
     point_at(block.rows[0], designation.empty() ? block.rows[0].own : designation.data(), designation.size());
     point_at(block.rows[1], epoch_line.data(), epoch_line.size());
