@@ -76,7 +76,7 @@ bool is_epoch_line(std::string_view line);
 class epoch_line_test {
 public:
     bool operator()(std::string_view line) {
-        if (reach_ != 0 && masks::starts_with(line, std::string_view(marks_, reach_))) return true;
+        if (reach_ != 0 && line.size() >= reach_ && masks::same_bytes(line.data(), marks_, reach_)) return true;
         return learn(line);
     }
 
