@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under wine: wine-run.sh PROGRAM.exe [ARGUMENT...]
+# Runs a Windows test program, or the converter, under wine: wine-run.sh PROGRAM.exe [ARGUMENT...]
 #
 # Now and then wine fails to start a program at all: it exits non-zero in a few milliseconds
-# without the program having written a byte, where the same run a moment later passes. A test
-# program always writes before it ends (its list of tests, or the banner of a run), so a
+# without the program having written a byte, where the same run a moment later passes. Each
+# program run here writes before it ends (a list of tests, the banner of a run, a table), so a
 # failure with no output at all is taken for wine's and the run is made once more, with a line
 # on standard error saying so. A program that ran and failed, or crashed after writing, fails
 # as it is. Output is held until the program ends, to know whether there was any.
