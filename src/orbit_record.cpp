@@ -169,7 +169,7 @@ void write_csv_row(output_buffer& out, const orbit_record& record) {
 [[gnu::noinline]] std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
                                                orbit_record& record) {
     write_csv_header(out);
-    return write_csv_rows(scanner, out, block, record, [](const orbit_record&) {});
+    return write_csv_rows(scanner, out, block, record, [](const element_block&, const orbit_record&) {});
 }
 
 }  // namespace orbitcsv

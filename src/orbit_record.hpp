@@ -136,8 +136,8 @@ void write_csv_header(output_buffer& out);
 void write_csv_row(output_buffer& out, const orbit_record& record);
 
 // One row for every block the scanner finds, converted in `block` and `record`, until the input
-// ends, the scanner waits for bytes or a write fails; `each_row(record)` after each row is
-// written. Returns the rows written.
+// ends, the scanner waits for bytes or a write fails; `each_row(block, record)` after each row
+// is written. Returns the rows written.
 template <class Each_row>
 std::int64_t write_csv_rows(element_scanner& scanner, output_buffer& out, element_block& block, orbit_record& record,
                             Each_row each_row) {
@@ -146,7 +146,7 @@ std::int64_t write_csv_rows(element_scanner& scanner, output_buffer& out, elemen
     while (!out.failed() && scanner.find_element_block(block)) {
         convert_block(block, record);
         write_csv_row(out, record);
-        each_row(static_cast<const orbit_record&>(record));
+        each_row(static_cast<const element_block&>(block), static_cast<const orbit_record&>(record));
         ++records;
     }
     return records;
