@@ -57,4 +57,13 @@ bool write_all(file to, std::string_view bytes);
 // False when closing reports an error, such as data that could not be written after all.
 bool close(file opened);
 
+// Memory for a buffer that grows as it is written, for the Python module's columns: large pages
+// back it where the system gives them on request (Linux's transparent huge pages, which make the
+// first touch of fresh memory far cheaper), and it grows by remapping where the system can,
+// without a copy. map_growing and grow_mapping return null on failure, leaving the memory they
+// were given as it was.
+void* map_growing(std::size_t bytes);
+void* grow_mapping(void* memory, std::size_t bytes, std::size_t new_bytes);
+void unmap_growing(void* memory, std::size_t bytes);
+
 }  // namespace orbitcsv::platform

@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace orbitcsv::platform {
 
@@ -104,5 +107,28 @@ bool write_all(file to, std::string_view bytes) {
 }
 
 bool close(file opened) { return ::close(opened) == 0; }
+
+#if defined(__linux__)
+void* map_growing(std::size_t bytes) {
+    void* const memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return nullptr;
+    // The whole mapping, which stays one piece that mremap can move, keeps the advice as it grows.
+    // A refusal leaves small pages.
+    (void)madvise(memory, bytes, MADV_HUGEPAGE);
+    return memory;
+}
+
+void* grow_mapping(void* memory, std::size_t bytes, std::size_t new_bytes) {
+    void* const grown = mremap(memory, bytes, new_bytes, MREMAP_MAYMOVE);
+    return grown == MAP_FAILED ? nullptr : grown;
+}
+
+void unmap_growing(void* memory, std::size_t bytes) { (void)munmap(memory, bytes); }
+#else
+// Without remapping (macOS, the BSDs, WASI), the C library's realloc does as well as anything.
+void* map_growing(std::size_t bytes) { return std::malloc(bytes); }
+void* grow_mapping(void* memory, std::size_t, std::size_t new_bytes) { return std::realloc(memory, new_bytes); }
+void unmap_growing(void* memory, std::size_t) { std::free(memory); }
+#endif
 
 }  // namespace orbitcsv::platform

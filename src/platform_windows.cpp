@@ -5,6 +5,7 @@
 #include "platform.hpp"
 #include "utf16_names.hpp"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,12 @@ bool write_all(file to, std::string_view bytes) {
 }
 
 bool close(file opened) { return CloseHandle(opened) != 0; }
+
+// Large pages on Windows need a privilege that programs seldom have; the C runtime's realloc does
+// the growing.
+void* map_growing(std::size_t bytes) { return std::malloc(bytes); }
+void* grow_mapping(void* memory, std::size_t, std::size_t new_bytes) { return std::realloc(memory, new_bytes); }
+void unmap_growing(void* memory, std::size_t) { std::free(memory); }
 
 
 }  // namespace orbitcsv::platform
