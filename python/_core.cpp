@@ -1,0 +1,602 @@
+// The Python module's entry to the converter: the program's own scanner, conversion and CSV writer
+// behind one conversion object, fed from an open file, bytes in memory or a Python file object.
+// The GIL is released while the core converts a piece; it is taken again only to call the file
+// object, to grow the bytes of a table, and to make the Python objects of each batch of rows.
+// orbitcsv/__init__.py opens files, words the errors and puts together the four calls.
+#include "byte_io.hpp"
+#include "element_block.hpp"
+#include "orbit_record.hpp"
+#include "platform.hpp"
+#include "record_values.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace orbitcsv::python {
+
+namespace {
+
+// Reading or writing through the platform failed; the module's Python code names the file.
+struct read_failure {};
+struct write_failure {};
+
+// A Python error raised while the core ran (by a file object, or for want of memory), kept until
+// the core has returned, so that it never unwinds through the core.
+class pending_error {
+public:
+    enum class side { reading, writing };
+    // With the GIL held, and a Python error set.
+    void keep(side where) {
+        if (error_) return;
+        error_.emplace();
+        while_writing_ = where == side::writing;
+    }
+    bool any() const { return error_.has_value(); }
+    // Whether the error kept came from the output rather than the input.
+    bool while_writing() const { return while_writing_; }
+    void raise() {
+        if (error_) {
+            py::error_already_set error = std::move(*error_);
+            error_.reset();
+            throw error;
+        }
+    }
+
+private:
+    std::optional<py::error_already_set> error_;
+    bool while_writing_ = false;
+};
+
+// A file descriptor, or on Windows a HANDLE, as Python gives it.
+template <class File = platform::file>
+File file_from_handle(std::intptr_t handle) {
+    if constexpr (std::is_pointer_v<File>) {
+        return reinterpret_cast<File>(handle);
+    } else {
+        return static_cast<File>(handle);
+    }
+}
+
+// The input: an open file read through the platform, bytes in memory, or a Python file object
+// read through its readinto (or read), with the GIL taken for each call.
+class python_source final : public byte_source {
+public:
+    explicit python_source(pending_error& errors) : errors_(errors) {}
+
+    void from_handle(std::intptr_t handle) {
+        kind_ = kind::handle;
+        file_ = file_from_handle(handle);
+    }
+    // Bytes that stay as they are while they are read: the buffer is held until release().
+    void from_buffer(const py::object& data) {
+        kind_ = kind::memory;
+        if (PyObject_GetBuffer(data.ptr(), &buffer_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+        holding_buffer_ = true;
+        memory_ = {static_cast<const char*>(buffer_.buf), static_cast<std::size_t>(buffer_.len)};
+    }
+    // A file object's readinto, or failing that its read.
+    void from_reader(const py::object& readinto, const py::object& read) {
+        kind_ = kind::reader;
+        if (!readinto.is_none()) readinto_ = readinto;
+        if (!read.is_none()) read_ = read;
+    }
+
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
+        switch (kind_) {
+            case kind::handle: {
+                const std::ptrdiff_t got = platform::read_some(file_, into, capacity);
+                return got < 0 ? READ_FAILED : got;
+            }
+            case kind::memory: {
+                const std::size_t count = std::min(capacity, memory_.size());
+                std::memcpy(into, memory_.data(), count);
+                memory_.remove_prefix(count);
+                return static_cast<std::ptrdiff_t>(count);
+            }
+            case kind::reader:
+                break;
+        }
+        py::gil_scoped_acquire gil;
+        try {
+            return readinto_ ? read_into(into, capacity) : read_copy(into, capacity);
+        } catch (py::error_already_set& error) {
+            error.restore();
+            errors_.keep(pending_error::side::reading);
+            return READ_FAILED;
+        }
+    }
+
+    // With the GIL held: drops the references to Python objects.
+    void release() {
+        if (holding_buffer_) PyBuffer_Release(&buffer_);
+        holding_buffer_ = false;
+        readinto_ = {};
+        read_ = {};
+        unread_ = {};
+    }
+
+private:
+    enum class kind { handle, memory, reader };
+
+    // readinto() fills the scanner's buffer itself, through a view that is let go at once, so
+    // that a file object that kept it could not write into the buffer later.
+    std::ptrdiff_t read_into(char* into, std::size_t capacity) {
+        py::memoryview view = py::memoryview::from_memory(into, static_cast<py::ssize_t>(capacity));
+        const py::object got = readinto_(view);
+        view.attr("release")();
+        return count_read(got, capacity);
+    }
+
+    // read() gives bytes of its own, which are copied; any it gives beyond what was asked for
+    // wait for the next call.
+    std::ptrdiff_t read_copy(char* into, std::size_t capacity) {
+        if (unread_left_ == 0) {
+            unread_ = read_(capacity);
+            if (unread_.is_none()) return count_read(unread_, capacity);
+            const py::buffer_info info = py::reinterpret_borrow<py::buffer>(unread_).request();
+            unread_at_ = static_cast<const char*>(info.ptr);
+            unread_left_ = static_cast<std::size_t>(info.size * info.itemsize);
+            if (unread_left_ == 0) return READ_END;
+        }
+        const std::size_t count = std::min(capacity, unread_left_);
+        std::memcpy(into, unread_at_, count);
+        unread_at_ += count;
+        unread_left_ -= count;
+        return static_cast<std::ptrdiff_t>(count);
+    }
+
+    std::ptrdiff_t count_read(const py::object& got, std::size_t capacity) {
+        if (got.is_none()) {
+            // A non-blocking file with nothing ready: there is no waiting for it here.
+            PyErr_SetString(PyExc_BlockingIOError, "the file object has no bytes ready (it is non-blocking)");
+            throw py::error_already_set();
+        }
+        const auto count = got.cast<std::ptrdiff_t>();
+        if (count < 0 || static_cast<std::size_t>(count) > capacity) {
+            PyErr_SetString(PyExc_ValueError, "readinto() gave a count outside the buffer");
+            throw py::error_already_set();
+        }
+        return count == 0 ? READ_END : count;
+    }
+
+    pending_error& errors_;
+    kind kind_ = kind::memory;
+    platform::file file_{};
+    Py_buffer buffer_{};
+    bool holding_buffer_ = false;
+    std::string_view memory_;
+    py::object readinto_;
+    py::object read_;
+    py::object unread_;
+    const char* unread_at_ = nullptr;
+    std::size_t unread_left_ = 0;
+};
+
+// The table as one bytes object, grown as it is written (a large one by remapping its memory,
+// without a copy); the GIL is taken only to grow it.
+class bytes_sink final : public byte_sink {
+public:
+    explicit bytes_sink(pending_error& errors) : errors_(errors) {
+        bytes_ = PyBytes_FromStringAndSize(nullptr, FIRST_CAPACITY);
+        if (bytes_ == nullptr) throw py::error_already_set();
+        capacity_ = FIRST_CAPACITY;
+    }
+    ~bytes_sink() { Py_XDECREF(bytes_); }
+    bytes_sink(const bytes_sink&) = delete;
+    bytes_sink& operator=(const bytes_sink&) = delete;
+
+    bool write_all(std::string_view bytes) override {
+        if (bytes_ == nullptr) return false;
+        if (capacity_ - used_ < bytes.size()) {
+            py::gil_scoped_acquire gil;
+            const std::size_t capacity = std::max(2 * capacity_, used_ + bytes.size());
+            if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(capacity)) != 0) {
+                errors_.keep(pending_error::side::writing);
+                return false;
+            }
+            capacity_ = capacity;
+        }
+        std::memcpy(PyBytes_AS_STRING(bytes_) + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+        return true;
+    }
+
+    // With the GIL held, once the table is whole.
+    py::bytes take() {
+        if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(used_)) != 0) throw py::error_already_set();
+        return py::reinterpret_steal<py::bytes>(std::exchange(bytes_, nullptr));
+    }
+
+private:
+    static constexpr std::size_t FIRST_CAPACITY = 1 << 16;
+    pending_error& errors_;
+    PyObject* bytes_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t used_ = 0;
+};
+
+// The table through a Python file object's write(), with the GIL taken for each call. It is given
+// bytes of their own, which it may keep.
+class writer_sink final : public byte_sink {
+public:
+    writer_sink(py::object write, pending_error& errors) : write_(std::move(write)), errors_(errors) {}
+
+    bool write_all(std::string_view bytes) override {
+        py::gil_scoped_acquire gil;
+        try {
+            while (!bytes.empty()) {
+                const py::object put = write_(py::bytes(bytes.data(), bytes.size()));
+                // A count of fewer bytes (a raw file) asks for the rest to be written again; a
+                // writer that answers anything else has taken them all.
+                if (!PyLong_Check(put.ptr())) break;
+                const auto count = put.cast<std::ptrdiff_t>();
+                if (count <= 0 || static_cast<std::size_t>(count) > bytes.size()) {
+                    PyErr_SetString(PyExc_OSError, "write() took none of the bytes");
+                    throw py::error_already_set();
+                }
+                bytes.remove_prefix(static_cast<std::size_t>(count));
+            }
+            return true;
+        } catch (py::error_already_set& error) {
+            error.restore();
+            errors_.keep(pending_error::side::writing);
+            return false;
+        }
+    }
+
+private:
+    py::object write_;
+    pending_error& errors_;
+};
+
+// Fixed-size storage for a batch of texts made while the GIL is let go, turned into Python
+// objects once it is taken again.
+class text_batch {
+public:
+    explicit text_batch(std::size_t capacity) : bytes_(new char[capacity]), capacity_(capacity) {}
+
+    bool has_room(std::size_t bytes) const { return capacity_ - used_ >= bytes; }
+    // Stores the text; returns where it starts.
+    std::size_t add(std::string_view text) {
+        const std::size_t at = used_;
+        std::memcpy(bytes_.get() + at, text.data(), text.size());
+        used_ += text.size();
+        return at;
+    }
+    std::string_view text(std::size_t at, std::size_t length) const { return {bytes_.get() + at, length}; }
+    void clear() { used_ = 0; }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+};
+
+// A new str of UTF-8 bytes; `errors` says what becomes of bytes that are not UTF-8.
+PyObject* new_text(std::string_view bytes, const char* errors) {
+    PyObject* const text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), errors);
+    if (text == nullptr) throw py::error_already_set();
+    return text;
+}
+
+// One column of the frame, `width` values a row, grown as rows come: the row count is known only
+// at the end of the input. Its memory grows without a copy where the system can remap it, backed
+// by large pages, and goes to numpy as it is.
+template <class T, std::size_t width = 1>
+class growing_column {
+public:
+    growing_column() = default;
+    growing_column(const growing_column&) = delete;
+    growing_column& operator=(const growing_column&) = delete;
+    ~growing_column() {
+        if (data_ != nullptr) platform::unmap_growing(data_, capacity_ * ROW_BYTES);
+    }
+
+    // The next row's place (its `width` values), with the GIL let go or held.
+    T* add() {
+        if (rows_ == capacity_) grow();
+        return data_ + width * rows_++;
+    }
+    T* row(std::size_t index) { return data_ + width * index; }
+    std::size_t rows() const { return rows_; }
+
+    // With the GIL held: the column as an array of `rows` by `width` (`rows` alone for one value a
+    // row) that frees the memory, calling release(values, count) first, when it goes.
+    py::array take(void (*release)(T*, std::size_t) = nullptr) {
+        struct owned {
+            T* data;
+            std::size_t rows;
+            std::size_t bytes;
+            void (*release)(T*, std::size_t);
+        };
+        if (data_ == nullptr) grow();  // an empty column is an array all the same
+        auto* const held = new owned{std::exchange(data_, nullptr), std::exchange(rows_, 0), capacity_ * ROW_BYTES, release};
+        capacity_ = 0;
+        const py::capsule owner(held, [](void* pointer) {
+            auto* const column = static_cast<owned*>(pointer);
+            if (column->release != nullptr) column->release(column->data, column->rows * width);
+            platform::unmap_growing(column->data, column->bytes);
+            delete column;
+        });
+        std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(held->rows)};
+        if (width > 1) shape.push_back(static_cast<py::ssize_t>(width));
+        if constexpr (std::is_same_v<T, PyObject*>) {
+            return py::array(py::dtype("O"), shape, {}, held->data, owner);
+        } else {
+            return py::array_t<T>(shape, {}, held->data, owner);
+        }
+    }
+
+private:
+    static constexpr std::size_t ROW_BYTES = width * sizeof(T);
+    // Rows at first: a whole large page of doubles, so that small tables take little memory.
+    static constexpr std::size_t FIRST_ROWS = (std::size_t{2} << 20) / ROW_BYTES;
+
+    void grow() {
+        const std::size_t capacity = std::max(2 * capacity_, FIRST_ROWS);
+        T* const grown = static_cast<T*>(data_ == nullptr ? platform::map_growing(capacity * ROW_BYTES)
+                                                          : platform::grow_mapping(data_, capacity_ * ROW_BYTES, capacity * ROW_BYTES));
+        if (grown == nullptr) throw std::bad_alloc();
+        data_ = grown;
+        capacity_ = capacity;
+    }
+
+    T* data_ = nullptr;
+    std::size_t rows_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The references an array of objects holds, let go with it.
+void release_objects(PyObject** objects, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) Py_XDECREF(objects[k]);
+}
+
+// Every column of the frame. The values of a row lie side by side, as in a frame made from a
+// two-dimensional array, which is what pandas makes of them, without a copy.
+struct frame_columns {
+    growing_column<double, VALUE_COUNT> values;
+    growing_column<std::int64_t> numbers;
+    growing_column<bool> number_missing;
+    growing_column<PyObject*> names;
+    growing_column<PyObject*> notes;
+
+    ~frame_columns() {
+        // The objects of a conversion that failed; taken columns are empty.
+        release_objects(names.row(0), names.rows());
+        release_objects(notes.row(0), notes.rows());
+    }
+
+    // With the GIL held: (values, rows by nine; numbers; which numbers are missing; names; notes).
+    py::tuple take() {
+        return py::make_tuple(values.take(), numbers.take(), number_missing.take(), names.take(release_objects),
+                              notes.take(release_objects));
+    }
+};
+
+constexpr std::size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
+constexpr std::size_t RECORD_FIELDS = 2 + VALUE_COUNT;
+// Rows converted with the GIL let go, between the times it is taken to make their objects.
+constexpr std::size_t BATCH_ROWS = 4096;
+constexpr std::size_t NAME_BYTES = LINE_CAPACITY;
+constexpr std::size_t NOTE_BATCH_BYTES = 64 * 1024;
+
+// One conversion of one input, front to back, in one of three ways: the table, the records, or
+// the frame's columns.
+class conversion {
+public:
+    conversion() : source_(errors_), input_(new char[DEFAULT_READ_BUFFER_BYTES + LINE_SLACK]), scanner_(source_, {input_.get(), DEFAULT_READ_BUFFER_BYTES + LINE_SLACK}) {}
+    conversion(const conversion&) = delete;
+    conversion& operator=(const conversion&) = delete;
+    ~conversion() {
+        source_.release();
+    }
+
+    python_source& source() { return source_; }
+    // Whether the latest Python error came from the output rather than the input.
+    bool failed_while_writing() const { return errors_.while_writing(); }
+
+    // The whole table, as bytes (target None), to an open file (an int handle) or through a
+    // write function; returns the bytes, or the number of rows.
+    py::object table(const py::object& target) {
+        std::unique_ptr<char[]> storage(new char[OUTPUT_BUFFER_BYTES]);
+        if (target.is_none()) {
+            bytes_sink sink(errors_);
+            const std::int64_t rows = write_table(sink, storage.get());
+            (void)rows;
+            return sink.take();
+        }
+        if (PyLong_Check(target.ptr())) {
+            file_sink sink(file_from_handle(target.cast<std::intptr_t>()));
+            return py::int_(write_table(sink, storage.get()));
+        }
+        writer_sink sink(target, errors_);
+        return py::int_(write_table(sink, storage.get()));
+    }
+
+    // Up to `count` records, each made an instance of `record_type` (a tuple type of eleven
+    // fields) from the record's texts, bytes that are not UTF-8 kept by surrogateescape; an empty
+    // list at the end of the input.
+    py::list records(std::size_t count, const py::object& record_type) {
+        count = std::min(count, BATCH_ROWS);
+        if (!record_texts_) {
+            record_texts_ = std::make_unique<text_batch>(BATCH_ROWS * (2 * NAME_BYTES + VALUE_COUNT * LONGEST_VALUE));
+            record_lengths_.reset(new std::size_t[BATCH_ROWS * RECORD_FIELDS]);
+        }
+        record_texts_->clear();
+        std::size_t found = 0;
+        {
+            py::gil_scoped_release unlocked;
+            for (; found < count && next_block(); ++found) {
+                convert_block(block_, record_);
+                std::size_t* lengths = record_lengths_.get() + found * RECORD_FIELDS;
+                const auto keep = [&](std::string_view text) {
+                    record_texts_->add(text);
+                    *lengths++ = text.size();
+                };
+                keep(record_.name.view());
+                keep(record_.number.view());
+                for (const auto field : VALUE_FIELDS) keep((record_.*field).view());
+            }
+        }
+        errors_.raise();
+        if (found < count) raise_if_read_failed();
+        auto* const type = reinterpret_cast<PyTypeObject*>(record_type.ptr());
+        py::list made(found);
+        std::size_t at = 0;
+        for (std::size_t k = 0; k < found; ++k) {
+            PyObject* const record = type->tp_alloc(type, RECORD_FIELDS);
+            if (record == nullptr) throw py::error_already_set();
+            made[k] = py::reinterpret_steal<py::object>(record);
+            const std::size_t* lengths = record_lengths_.get() + k * RECORD_FIELDS;
+            for (std::size_t field = 0; field < RECORD_FIELDS; ++field) {
+                PyTuple_SET_ITEM(record, static_cast<Py_ssize_t>(field),
+                                 new_text(record_texts_->text(at, lengths[field]), "surrogateescape"));
+                at += lengths[field];
+            }
+        }
+        return made;
+    }
+
+    // Every row's columns for the frame: see frame_columns::take.
+    py::tuple columns() {
+        frame_columns columns;
+        text_batch names(BATCH_ROWS * NAME_BYTES);
+        text_batch notes(NOTE_BATCH_BYTES);
+        std::unique_ptr<std::size_t[]> name_lengths(new std::size_t[BATCH_ROWS]);
+        // Where each row's note starts in `notes`, and its length (0: no note).
+        std::unique_ptr<std::size_t[]> note_starts(new std::size_t[BATCH_ROWS]);
+        std::unique_ptr<std::size_t[]> note_lengths(new std::size_t[BATCH_ROWS]);
+        const py::str no_note("");
+        for (bool more = true; more;) {
+            std::size_t batch = 0;
+            names.clear();
+            notes.clear();
+            {
+                py::gil_scoped_release unlocked;
+                for (; batch < BATCH_ROWS && notes.has_room(NOTE_CAPACITY); ++batch) {
+                    if (!next_block()) {
+                        more = false;
+                        break;
+                    }
+                    convert_block(block_, record_);
+                    const row_marks marks =
+                        read_row(block_, record_, std::span<double, VALUE_COUNT>(columns.values.add(), VALUE_COUNT)) &
+                        (NOT_NUMBER_MARKS | COMET_BLOCK_MARK);
+                    std::int64_t& number = *columns.numbers.add();
+                    const bool missing = !designation_number(record_.number.view(), number);
+                    if (missing) number = 0;
+                    *columns.number_missing.add() = missing;
+                    names.add(record_.name.view());
+                    name_lengths[batch] = record_.name.length;
+                    note_lengths[batch] = 0;
+                    if (marks != 0) {
+                        std::string_view values[VALUE_COUNT];
+                        for (std::size_t field = 0; field < VALUE_COUNT; ++field) values[field] = (record_.*VALUE_FIELDS[field]).view();
+                        char text[NOTE_CAPACITY];
+                        const std::size_t length = describe_marks(marks, values, text);
+                        note_starts[batch] = notes.add({text, length});
+                        note_lengths[batch] = length;
+                    }
+                }
+            }
+            // The batch's names and notes; a note the same as the one before is the same object.
+            std::size_t name_at = 0;
+            PyObject* last_note = nullptr;
+            std::string_view last_note_text;
+            for (std::size_t k = 0; k < batch; ++k) {
+                PyObject* const name = new_text(names.text(name_at, name_lengths[k]), "replace");
+                *columns.names.add() = name;
+                name_at += name_lengths[k];
+                PyObject* note = no_note.ptr();
+                if (note_lengths[k] != 0) {
+                    const std::string_view text = notes.text(note_starts[k], note_lengths[k]);
+                    if (last_note == nullptr || text != last_note_text) {
+                        last_note = new_text(text, "replace");
+                        last_note_text = text;
+                        *columns.notes.add() = last_note;
+                        continue;
+                    }
+                    note = last_note;
+                }
+                Py_INCREF(note);
+                *columns.notes.add() = note;
+            }
+            errors_.raise();
+        }
+        raise_if_read_failed();
+        return columns.take();
+    }
+
+private:
+    bool next_block() { return !errors_.any() && scanner_.find_element_block(block_); }
+
+    std::int64_t write_table(byte_sink& sink, char* storage) {
+        output_buffer out(sink, {storage, OUTPUT_BUFFER_BYTES});
+        std::int64_t rows = 0;
+        bool written = false;
+        {
+            py::gil_scoped_release unlocked;
+            rows = write_csv_table(scanner_, out, block_, record_);
+            written = out.flush();
+        }
+        errors_.raise();
+        raise_if_read_failed();
+        if (!written) throw write_failure{};
+        return rows;
+    }
+
+    void raise_if_read_failed() {
+        if (scanner_.read_failed()) throw read_failure{};
+    }
+
+    pending_error errors_;
+    python_source source_;
+    std::unique_ptr<char[]> input_;
+    element_scanner scanner_;
+    element_block block_;
+    orbit_record record_;
+    std::unique_ptr<text_batch> record_texts_;
+    std::unique_ptr<std::size_t[]> record_lengths_;
+};
+
+}  // namespace
+
+}  // namespace orbitcsv::python
+
+PYBIND11_MODULE(_core, module) {
+    using orbitcsv::python::conversion;
+    module.doc() = "The converter's core for the orbitcsv package; use the functions of orbitcsv itself.";
+    module.attr("__version__") = ORBITCSV_VERSION;
+    static py::exception<orbitcsv::python::read_failure> read_error(module, "ReadError", PyExc_OSError);
+    static py::exception<orbitcsv::python::write_failure> write_error(module, "WriteError", PyExc_OSError);
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const orbitcsv::python::read_failure&) {
+            PyErr_SetString(read_error.ptr(), "reading failed");
+        } catch (const orbitcsv::python::write_failure&) {
+            PyErr_SetString(write_error.ptr(), "writing failed");
+        }
+    });
+    py::class_<conversion>(module, "Conversion")
+        .def(py::init<>())
+        .def("from_handle", [](conversion& self, std::intptr_t handle) { self.source().from_handle(handle); })
+        .def("from_buffer", [](conversion& self, const py::object& data) { self.source().from_buffer(data); })
+        .def("from_reader", [](conversion& self, const py::object& readinto, const py::object& read) {
+            self.source().from_reader(readinto, read);
+        })
+        .def_property_readonly("failed_while_writing", &conversion::failed_while_writing)
+        .def("table", &conversion::table)
+        .def("records", &conversion::records)
+        .def("columns", &conversion::columns);
+}
