@@ -8,9 +8,9 @@
 //   floor:  the same file only read, in a worker, by the fastest way found (a BYOB reader of the
 //           file's stream with a 1 MiB buffer; reading slices or with FileReaderSync is slower);
 //   native: orbitcsv FILE > /dev/null.
-// Prints the medians, MB/s and page / floor; then, in a browser of its own for each file, the
-// peak resident memory of the page's process (page, worker and the table in it) and the
-// table's size.
+// Prints the medians, MB/s and page / floor, and the longest task on the page's main thread over
+// the rounds; then, in a browser of its own for each file, the peak resident memory of the
+// page's process (page, worker and the table in it) and the table's size.
 import { spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync, statSync } from 'node:fs';
 import { basename, resolve } from 'node:path';
@@ -28,20 +28,31 @@ const median = (values) => {
   return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 };
 
-// Seconds from choosing the file to the summary line, and to the download.
+// Seconds from choosing the file to the summary line, and to the download; and the longest
+// task on the page's main thread (the browser's long-task timing, which notes tasks of 50 ms and
+// more) from the choice until the table and the pictures are drawn.
 async function pageRun(file, inBrowser = browser) {
   const page = await inBrowser.newPage();
   await page.goto(pathToFileURL(resolve(pagePath)).href);
+  await page.evaluate(() => {
+    window.longestTask = 0;
+    new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) window.longestTask = Math.max(window.longestTask, entry.duration);
+    }).observe({ type: 'longtask' });
+  });
   const input = await page.waitForSelector('#choose');
   const started = performance.now();
   await input.uploadFile(file);
-  await page.waitForFunction(() => /written\.$|^Cannot/.test(document.querySelector('[role=status]')?.textContent ?? ''),
+  await page.waitForFunction(() => /written\.$|^Cannot/.test(document.querySelector('.run [role=status]')?.textContent ?? ''),
     { polling: 'mutation', timeout: 600000 });
   const seconds = (performance.now() - started) / 1000;
   await page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])', { timeout: 600000 });
   const ready = (performance.now() - started) / 1000;
-  const summary = await page.$eval('[role=status]', (status) => status.textContent);
-  return { seconds, ready, summary, page };
+  const summary = await page.$eval('.run [role=status]', (status) => status.textContent);
+  await page.waitForFunction(() => document.getElementById('scatter').dataset.view && document.querySelector('#table .row'), { timeout: 600000 });
+  await new Promise((settled) => setTimeout(settled, 500));
+  const longestTask = await page.evaluate(() => window.longestTask);
+  return { seconds, ready, summary, longestTask, page };
 }
 
 // The largest peak resident memory among a browser's renderer processes, in bytes.
@@ -113,7 +124,7 @@ function nativeRun(file) {
 console.log(`The page in headless Chromium (${(await browser.version())}), ${rounds} rounds in turn after a warm-up, files in the page cache`);
 console.log();
 console.log(`${'input'.padEnd(16)} ${'page s'.padStart(7)} ${'MB/s'.padStart(6)} ${'floor s'.padStart(8)} ${'MB/s'.padStart(6)}` +
-  ` ${'page/floor'.padStart(10)} ${'ready s'.padStart(8)} ${'native s'.padStart(9)}  summary`);
+  ` ${'page/floor'.padStart(10)} ${'ready s'.padStart(8)} ${'native s'.padStart(9)} ${'longest task'.padStart(12)}  summary`);
 for (const file of files) {
   const bytes = statSync(file).size;
   const close = async (run) => { await run.page.close(); return run; };
@@ -123,11 +134,13 @@ for (const file of files) {
   const ready = [];
   const floor = [];
   const native = [];
+  let longestTask = 0;
   let last = null;
   for (let round = 0; round < rounds; ++round) {
     last = await close(await pageRun(file));
     page.push(last.seconds);
     ready.push(last.ready);
+    longestTask = Math.max(longestTask, last.longestTask);
     floor.push(await floorRun(file));
     native.push(nativeRun(file));
   }
@@ -135,7 +148,7 @@ for (const file of files) {
   console.log(`${basename(file).padEnd(16)} ${p.toFixed(3).padStart(7)} ${(bytes / p / 1e6).toFixed(0).padStart(6)}` +
     ` ${f.toFixed(3).padStart(8)} ${(bytes / f / 1e6).toFixed(0).padStart(6)} ${(p / f).toFixed(2).padStart(10)}` +
     ` ${r.toFixed(3).padStart(8)}` +
-    ` ${n.toFixed(3).padStart(9)}  ${last.summary}`);
+    ` ${n.toFixed(3).padStart(9)} ${`${longestTask.toFixed(0)} ms`.padStart(12)}  ${last.summary}`);
 }
 await browser.close();
 

@@ -2,26 +2,21 @@
 // compiled to WebAssembly, fed an input chunk by chunk as it is read. Also what the tests run
 // under Node, to hold the page to the Linux program byte for byte.
 
-// What the module's read_input answers besides a count of bytes.
-const READ_END = 0;
-const READ_FAILED = -1;
-const READ_LATER = -2;
-// What convert() answers while the input goes on.
-const WANTS_MORE_INPUT = -1;
 // The C library's stdio comes along with snprintf and strtod, and with it three file calls that
 // the converter never makes; should one be made, it fails as on a closed file.
 const WASI_ERRNO_BADF = 8;
+const CHUNK_BYTES = 1 << 20;
 
 // Streams being read. Chromium may collect a Blob's stream that nothing but its reader holds,
 // and a read under way then never settles (seen on inputs of a gigabyte): each is held here
 // while it is read.
 const streamsBeingRead = new Set();
 
-// Reads a Blob (a chosen file, pasted text) in chunks of `size` bytes where the browser allows
-// (a byte stream), as it gives them otherwise. The browser goes on reading the file into the
-// stream while the caller converts a chunk; a read of our own issued ahead of time was tried
-// and gained nothing.
-export async function* blobChunks(blob, size = 1 << 20) {
+// Reads a Blob (a chosen file) in chunks of `size` bytes where the browser allows (a byte
+// stream), as it gives them otherwise. The browser goes on reading the file into the stream
+// while the caller converts a chunk; a read of our own issued ahead of time was tried and gained
+// nothing.
+export async function* blobChunks(blob, size = CHUNK_BYTES) {
   const stream = blob.stream();
   streamsBeingRead.add(stream);
   let byob = null;
@@ -45,6 +40,11 @@ export async function* blobChunks(blob, size = 1 << 20) {
   }
 }
 
+// Bytes in memory (pasted text, encoded) in chunks of `size`, as a chosen file is read.
+export async function* bytesChunks(bytes, size = CHUNK_BYTES) {
+  for (let at = 0; at < bytes.length; at += size) yield bytes.subarray(at, at + size);
+}
+
 // Instantiates the converter module. One conversion runs at a time.
 export async function loadConverter(wasmBytes) {
   const io = {
@@ -57,13 +57,14 @@ export async function loadConverter(wasmBytes) {
     message: '',
   };
   let memory = null;
+  let codes = null;
   const decoder = new TextDecoder();
   const view = (Type, pointer, count) => new Type(memory.buffer, pointer, count);
   const imports = {
     orbitcsv: {
       read_input(into, capacity) {
-        if (io.failed) return READ_FAILED;
-        if (io.chunk === null || io.offset === io.chunk.length) return io.ended ? READ_END : READ_LATER;
+        if (io.failed) return codes.readFailed;
+        if (io.chunk === null || io.offset === io.chunk.length) return io.ended ? codes.readEnd : codes.readLater;
         const count = Math.min(capacity, io.chunk.length - io.offset);
         view(Uint8Array, into, count).set(io.chunk.subarray(io.offset, io.offset + count));
         io.offset += count;
@@ -72,10 +73,10 @@ export async function loadConverter(wasmBytes) {
       write_table(bytes, length) {
         io.onTable(view(Uint8Array, bytes, length));
       },
-      write_notes(lengths, notNumbers, semimajorAxes, eccentricities, inclinations, count) {
+      write_notes(lengths, marks, semimajorAxes, eccentricities, inclinations, count) {
         io.onNotes({
           lengths: view(Uint32Array, lengths, count),
-          notNumbers: view(Uint16Array, notNumbers, count),
+          marks: view(Uint16Array, marks, count),
           semimajorAxes: view(Float32Array, semimajorAxes, count),
           eccentricities: view(Float32Array, eccentricities, count),
           inclinations: view(Float32Array, inclinations, count),
@@ -92,20 +93,41 @@ export async function loadConverter(wasmBytes) {
     },
   };
   const { instance } = await WebAssembly.instantiate(wasmBytes, imports);
-  memory = instance.exports.memory;
-  instance.exports._initialize();
-  return { exports: instance.exports, io, memory };
+  const { exports } = instance;
+  memory = exports.memory;
+  exports._initialize();
+  // The read codes and the marks of a row, as the converter has them.
+  codes = {
+    readEnd: exports.read_end(),
+    readFailed: exports.read_failed(),
+    readLater: exports.read_later(),
+    wantsMoreInput: exports.wants_more_input(),
+  };
+  const marks = { notNumbers: exports.not_number_marks(), cometBlock: exports.comet_block_mark() };
+  const encoder = new TextEncoder();
+  // The words for a row's marks, given its value fields (texts), as the converter words them.
+  const describe = (rowMarks, values) => {
+    const capacity = exports.note_field_capacity();
+    const fields = view(Uint8Array, exports.note_fields(), values.length * capacity);
+    const lengths = view(Uint32Array, exports.note_field_lengths(), values.length);
+    values.forEach((value, field) => {
+      lengths[field] = encoder.encodeInto(value, fields.subarray(field * capacity, (field + 1) * capacity)).written;
+    });
+    const length = exports.describe(rowMarks);
+    return decoder.decode(view(Uint8Array, exports.note_text(), length));
+  };
+  return { exports, io, memory, codes, marks, describe };
 }
 
 // Converts one input as the program converts one file. `chunks` gives its bytes (an async
 // iterable of Uint8Array); a failure to read them is the program's read error. The table comes
 // out through onTable(bytes) and notes on its rows through onNotes(notes), as they are made,
-// as views of the converter's memory that hold until the next call;
-// onProgress(bytesRead) follows the reading. Resolves to { status, message }: the program's exit
-// status and what it writes on standard error ("5 records written.\n"), or { cancelled: true }
-// when cancelled() turned true between chunks.
-export async function convertInput(converter, { name, chunks, onTable, onNotes, onProgress = () => {}, cancelled = () => false }) {
-  const { exports, io, memory } = converter;
+// as views of the converter's memory that hold until the next call; onChunk(bytes) sees each
+// chunk before it is converted, onProgress(bytesRead) follows the reading. Resolves to
+// { status, message }: the program's exit status and what it writes on standard error ("5
+// records written.\n"), or { cancelled: true } when cancelled() turned true between chunks.
+export async function convertInput(converter, { name, chunks, onTable, onNotes, onChunk = () => {}, onProgress = () => {}, cancelled = () => false }) {
+  const { exports, io, memory, codes } = converter;
   Object.assign(io, { chunk: null, offset: 0, ended: false, failed: false, onTable, onNotes, message: '' });
   const storage = new Uint8Array(memory.buffer, exports.input_name_storage(), exports.input_name_capacity());
   const { written } = new TextEncoder().encodeInto(name, storage);
@@ -115,6 +137,7 @@ export async function convertInput(converter, { name, chunks, onTable, onNotes, 
   try {
     for await (const chunk of chunks) {
       if (cancelled()) return { cancelled: true };
+      onChunk(chunk);
       io.chunk = chunk;
       io.offset = 0;
       exports.convert();
@@ -128,6 +151,6 @@ export async function convertInput(converter, { name, chunks, onTable, onNotes, 
   io.chunk = null;
   io.ended = true;
   const status = exports.convert();
-  if (status === WANTS_MORE_INPUT) throw new Error('the converter wants input after the end');
+  if (status === codes.wantsMoreInput) throw new Error('the converter wants input after the end');
   return { status, message: io.message };
 }

@@ -113,7 +113,9 @@ row_notes notes;
 std::int64_t records = 0;
 std::uint64_t table_bytes_noted = 0;
 
+// What convert() answers while the input goes on: no exit status is negative.
 constexpr std::int32_t WANTS_MORE_INPUT = -1;
+static_assert(messages::STATUS_DONE >= 0 && messages::STATUS_FAILED >= 0);
 
 // describe()'s value fields, put here by the worker, and its words. A field of the table is at
 // most LONGEST_VALUE bytes; decoded and encoded again, each byte that was not UTF-8 takes three.
@@ -176,3 +178,11 @@ extern "C" [[clang::export_name("describe")]] std::uint32_t describe(std::uint32
     }
     return static_cast<std::uint32_t>(describe_marks(static_cast<row_marks>(marks), values, note_text));
 }
+
+// The codes and marks that the worker's script shares with the converter, from here alone.
+extern "C" [[clang::export_name("read_end")]] std::int32_t read_end() { return READ_END; }
+extern "C" [[clang::export_name("read_failed")]] std::int32_t read_failed() { return READ_FAILED; }
+extern "C" [[clang::export_name("read_later")]] std::int32_t read_later() { return READ_LATER; }
+extern "C" [[clang::export_name("wants_more_input")]] std::int32_t wants_more_input() { return WANTS_MORE_INPUT; }
+extern "C" [[clang::export_name("not_number_marks")]] std::uint32_t not_number_marks() { return NOT_NUMBER_MARKS; }
+extern "C" [[clang::export_name("comet_block_mark")]] std::uint32_t comet_block_mark() { return COMET_BLOCK_MARK; }

@@ -1,6 +1,6 @@
 // The page's main thread: takes the inputs, hands them to the worker, and draws what comes
 // back (progress, the summary line, the table, the pictures). It converts nothing itself.
-import { COLUMN, COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
+import { COLUMN, COLUMNS } from './csv.js';
 import { OrbitView, ScatterPlot } from './plots.js';
 import { TableView } from './table-view.js';
 
@@ -16,6 +16,8 @@ const runs = new Map();  // id -> the state of one input
 let nextId = 1;
 let nextRequest = 1;
 let viewed = null;       // the run whose table is shown
+let chosen = false;      // whether the person chose it ("Show table"); if not, each new one is shown
+let pastes = 0;
 const answers = new Map(); // request -> resolve
 
 const worker = new Worker(URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' })));
@@ -49,46 +51,55 @@ function make(tag, properties = {}, ...children) {
   return made;
 }
 
-// One input: a card with its name, progress, Cancel, the summary line and the download.
+// One input: a card with its name, progress, Cancel, the summary line, why nothing was read
+// when nothing was, and the download. `input` is a chosen file, or pasted text as a string.
 function addInput(input, name) {
   const id = nextId++;
   const heading = make('h3', { id: `run-${id}`, textContent: name });
-  const progress = make('progress', { max: Math.max(1, input.size), value: 0 });
+  const size = typeof input === 'string' ? input.length : input.size;
+  const progress = make('progress', { max: Math.max(1, size), value: 0 });
   progress.setAttribute('aria-label', `Progress of ${name}`);
   const status = make('p', { className: 'status', textContent: 'Waiting' });
   status.setAttribute('role', 'status');
-  const detail = make('p', { className: 'detail', textContent: `${formatBytes(input.size)} to read` });
+  const reason = make('p', { className: 'reason', hidden: true });
+  const detail = make('p', { className: 'detail', textContent: `${formatBytes(size)} to read` });
   const cancel = make('button', { type: 'button', className: 'quiet', textContent: 'Cancel' });
   const view = make('button', { type: 'button', className: 'quiet', textContent: 'Show table', hidden: true });
   const download = make('a', { textContent: 'Download CSV', download: csvName(name), hidden: true });
-  const card = make('section', { className: 'run' }, heading, make('div', { className: 'actions' }, view, download, cancel), progress, status, detail);
+  const card = make('section', { className: 'run' }, heading, make('div', { className: 'actions' }, view, download, cancel), progress, status, reason, detail);
   card.setAttribute('aria-labelledby', heading.id);
   $('runs').append(make('li', {}, card));
-  const run = { id, name, size: input.size, card, progress, status, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
+  const run = { id, name, size, card, progress, status, reason, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
   runs.set(id, run);
   cancel.addEventListener('click', () => {
     worker.postMessage({ type: 'cancel', id });
     cancel.disabled = true;
   });
-  view.addEventListener('click', () => showRun(run));
+  view.addEventListener('click', () => {
+    chosen = true;
+    showRun(run);
+    $('result').scrollIntoView({ behavior: 'smooth', block: 'start' });
+  });
   worker.postMessage({ type: 'convert', id, input, name });
 }
 
-function finished(run, { status, message, rows, notes }) {
+function finished(run, { status, message, rows, reason, scatter }) {
   run.cancel.hidden = true;
   run.progress.value = run.progress.max;
   run.rows = rows;
-  run.notes = notes;
+  run.scatter = { ...scatter, rows };
   run.failed = status !== 0;
   run.status.textContent = message.replace(/\n$/, '');
   run.status.classList.toggle('failed', run.failed);
+  run.reason.textContent = reason;
+  run.reason.hidden = reason === '';
   run.detail.textContent = `${formatBytes(run.size)} read, ${rows.toLocaleString('en')} ${rows === 1 ? 'row' : 'rows'}` +
     (run.failed ? ': an incomplete table' : '');
   run.view.hidden = false;
   for (let row = 0; row < Math.min(rows, ORBIT_VIEW_DEFAULT_ROWS); ++row) run.picked.add(row);
   // The summary line shows first; the table and the pictures of a large input take a moment.
   setTimeout(() => {
-    if (viewed === null) showRun(run);
+    if (!chosen) showRun(run);
   });
 }
 
@@ -105,6 +116,8 @@ worker.onmessage = ({ data }) => {
   switch (data.type) {
     case 'started':
       run.status.textContent = 'Converting';
+      run.size = data.size;
+      run.progress.max = Math.max(1, data.size);
       break;
     case 'progress':
       run.progress.value = data.bytesRead;
@@ -144,7 +157,10 @@ const tableView = new TableView($('table'), {
   },
 });
 const orbitView = new OrbitView($('orbits'), $('orbit-legend'), $('orbit-tip'), $('orbit-count'));
-const scatter = new ScatterPlot($('scatter'), $('scatter-count'));
+const scatter = new ScatterPlot($('scatter'), {
+  count: $('scatter-count'), tip: $('scatter-tip'), hint: $('scatter-hint'),
+  ask: (message) => ask({ ...message, id: viewed.id }).then((answer) => answer),
+});
 
 // Asks the worker for the rows in the run's order, saying what it does meanwhile (a sort or a
 // filter of millions of rows takes a moment); an answer to a question asked since is let go.
@@ -164,9 +180,10 @@ async function drawOrbits() {
   const indices = [...run.picked].sort((a, b) => a - b);
   const { rows } = await ask({ type: 'rows', id: run.id, indices });
   if (viewed !== run) return;
-  const value = (row, title) => (row.notNumbers & (1 << VALUE_COLUMN_BIT[COLUMN[title]]) ? NaN : Number(row.fields[COLUMN[title]]));
+  const value = (row, title) => row.values[COLUMN[title] - 1];
   orbitView.show(rows.map((row) => ({
     name: row.fields[COLUMN.Name],
+    comet: row.comet,
     a: value(row, 'Semimajor axis'),
     e: value(row, 'Eccentricity'),
     i: value(row, 'Inclination'),
@@ -186,7 +203,7 @@ function showRun(run) {
   $('result-heading').textContent = `Table of ${run.name}`;
   $('incomplete').hidden = !run.failed;
   $('filter').value = run.filter;
-  scatter.show(run.notes);
+  scatter.show(run.scatter);
   reorder();
   drawOrbits();
 }
@@ -229,9 +246,13 @@ document.addEventListener('drop', (event) => {
   $('drop').classList.remove('over');
   addFiles(event.dataTransfer.files);
 });
+// Pasted text goes to the worker as it is, which encodes it and reads it as a file is read.
 $('convert-text').addEventListener('click', () => {
   const text = $('paste').value;
-  addInput(new Blob([text], { type: 'text/plain' }), PASTED_NAME);
+  $('paste-status').textContent = text === '' ? 'There is nothing to convert: paste text into the box first.' : '';
+  if (text === '') return;
+  ++pastes;
+  addInput(text, pastes === 1 ? PASTED_NAME : `${PASTED_NAME} ${pastes}`);
 });
 
 if (!WebAssembly.validate(SIMD_PROBE)) {

@@ -1,5 +1,5 @@
 // One input's table in the worker: its bytes, kept as the converter wrote them (the download is
-// exactly these), where each row starts, and the notes on each row. While the input converts
+// exactly these), where each row starts, and each row's marks. While the input converts
 // the bytes go into large parts in the worker's memory, one copy each and no allocation per
 // write; once it has converted they become one Blob, which the browser may keep out of the
 // worker's memory, and rows are read back from it when the page shows them, sorts or filters.
@@ -55,7 +55,7 @@ export class TableStore {
     this.parts = [];          // Uint8Arrays, the last filled to `used`
     this.used = 0;
     this.rowStarts = new GrowingArray(Float64Array, rows + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
-    this.notNumbers = new GrowingArray(Uint16Array, rows);
+    this.marks = new GrowingArray(Uint16Array, rows);        // as the converter marks each row
     this.semimajorAxes = new GrowingArray(Float32Array, rows);
     this.eccentricities = new GrowingArray(Float32Array, rows);
     this.inclinations = new GrowingArray(Float32Array, rows);
@@ -66,7 +66,7 @@ export class TableStore {
   }
 
   get rowCount() {
-    return this.notNumbers.length;
+    return this.marks.length;
   }
 
   // Takes a copy of the bytes (a view into the converter's memory). Parts start small, for the
@@ -98,26 +98,24 @@ export class TableStore {
     }
     this.rowStarts.length += count;
     this.nextRowStart = start;
-    this.notNumbers.append(notes.notNumbers);
+    this.marks.append(notes.marks);
     this.semimajorAxes.append(notes.semimajorAxes);
     this.eccentricities.append(notes.eccentricities);
     this.inclinations.append(notes.inclinations);
   }
 
-  // Every row has come: the end of the last is noted. Returns the notes the plots draw from,
-  // handed over whole (their memory goes with them, for a transfer): which of each row's value
-  // columns are not numbers (a copy, which the store keeps too), and the semimajor axes,
-  // eccentricities and inclinations.
+  // Every row has come: the end of the last is noted. Returns what the scatter plot draws from,
+  // every row's semimajor axis, eccentricity, inclination and marks, which the store lets go.
   finish() {
     this.rowStarts.append([this.nextRowStart]);
-    const notes = {
-      notNumbers: this.notNumbers.view().slice(),
-      semimajorAxes: this.semimajorAxes.view(),
-      eccentricities: this.eccentricities.view(),
-      inclinations: this.inclinations.view(),
+    const plotted = {
+      a: this.semimajorAxes.view(),
+      e: this.eccentricities.view(),
+      i: this.inclinations.view(),
+      marks: this.marks.view(),
     };
     this.semimajorAxes = this.eccentricities = this.inclinations = null;
-    return notes;
+    return plotted;
   }
 
   // The whole table as a Blob, for the download and for reading rows back. The browser copies
@@ -150,7 +148,7 @@ export class TableStore {
     return texts;
   }
 
-  // The fields of the given rows (table indices), each with its index and note.
+  // The fields of the given rows (table indices), each with its index and marks.
   async rows(indices) {
     const result = [];
     // Runs of neighbouring rows are read together.
@@ -160,7 +158,7 @@ export class TableStore {
       const texts = await this.rowTexts(indices[at], indices[end - 1] + 1);
       texts.forEach((text, k) => {
         const index = indices[at + k];
-        result.push({ index, fields: splitRow(text), notNumbers: this.notNumbers.values[index] });
+        result.push({ index, fields: splitRow(text), marks: this.marks.values[index] });
       });
       at = end;
     }
@@ -213,7 +211,7 @@ export class TableStore {
       } else {
         for (; row < last; ++row) {
           const to = starts[row + 1] - base - 1;  // the line feed left off
-          values[row] = this.notNumbers.values[row] & notNumber ? NaN : readNumber(buffer, fieldStart(buffer, starts[row] - base, to, column), to);
+          values[row] = this.marks.values[row] & notNumber ? NaN : readNumber(buffer, fieldStart(buffer, starts[row] - base, to, column), to);
         }
       }
       buffer.copyWithin(0, starts[last] - base, held);
@@ -224,19 +222,19 @@ export class TableStore {
   }
 
   // Row indices in the order asked for: sorted by a column (numbers as numbers, those that are
-  // not numbers last; ties in table order) and kept to names that hold the filter text, in any
-  // case.
+  // not numbers last; ties in table order) and kept to names that hold the filter text, whatever
+  // its case and accents.
   async order({ sortColumn = -1, descending = false, filter = '' }) {
     let order;
     if (filter === '') {
       order = new Uint32Array(this.rowCount);
       for (let index = 0; index < order.length; ++index) order[index] = index;
     } else {
-      const names = await this.column(COLUMN.Name);
-      const wanted = filter.toLocaleLowerCase();
+      const names = await this.foldedNames();
+      const wanted = foldForSearch(filter);
       const kept = [];
       for (let index = 0; index < names.length; ++index) {
-        if (names[index].toLocaleLowerCase().includes(wanted)) kept.push(index);
+        if (names[index].includes(wanted)) kept.push(index);
       }
       order = Uint32Array.from(kept);
     }
@@ -244,4 +242,15 @@ export class TableStore {
     const keys = await this.column(sortColumn);
     return (sortColumn === COLUMN.Name ? sortByText : sortByNumber)(order, keys, descending);
   }
+
+  // Every row's name as foldForSearch leaves it, made once.
+  async foldedNames() {
+    this.folded ??= (await this.column(COLUMN.Name)).map(foldForSearch);
+    return this.folded;
+  }
+}
+
+// A text as filtering compares it: lower case, accents taken off ("Foderà" as "fodera").
+export function foldForSearch(text) {
+  return text.normalize('NFD').replace(/\p{M}/gu, '').toLocaleLowerCase();
 }

@@ -1,32 +1,23 @@
 // The table on the page: a header of sortable columns over a scrolling window of rows. Only the
 // rows in view are in the document, so that millions scroll as easily as ten; they come from
 // the worker a screenful at a time. Every value is shown as text, never as markup.
-import { COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
+import { COLUMNS } from './csv.js';
 
 const ROW_HEIGHT_REM = 1.9;
 // Browsers cap the height of an element (Firefox near 17.9 million pixels); past this the
 // scroll position is scaled to the rows instead of a pixel a pixel.
 const LARGEST_SCROLL_HEIGHT = 8_000_000;
 const SPARE_ROWS = 10;  // fetched beyond each edge of the view
-const WIDTHS = ['3.6rem', '15rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem', '30rem'];
+// The tick, the name, the note (where a marked row says why, in view beside its name), then the
+// values.
+const WIDTHS = ['3.6rem', '14rem', '17rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem'];
+const MARK = '⚠ ';
 
 function element(tag, className, text) {
   const made = document.createElement(tag);
   if (className) made.className = className;
   if (text !== undefined) made.textContent = text;
   return made;
-}
-
-// Why a row is marked: each value column that is not a number, with what it holds.
-export function notNumbersReason(fields, notNumbers) {
-  const parts = [];
-  COLUMNS.forEach((title, column) => {
-    const bit = VALUE_COLUMN_BIT[column];
-    if (bit < 0 || !(notNumbers & (1 << bit))) return;
-    const value = fields[column] ?? '';
-    parts.push(value === '' ? `${title} empty` : `${title} “${value}”`);
-  });
-  return parts.length === 0 ? '' : `⚠ Not numbers: ${parts.join(', ')}`;
 }
 
 export class TableView {
@@ -53,8 +44,9 @@ export class TableView {
     this.head = element('div', 'grid head');
     this.head.setAttribute('role', 'row');
     this.head.append(this.plainHeader('Orbit', 'Show in the orbit view'));
-    COLUMNS.forEach((title, column) => this.head.append(this.sortingHeader(title, column)));
+    this.head.append(this.sortingHeader(COLUMNS[0], 0));
     this.head.append(this.plainHeader('Note', 'Why the row is marked'));
+    COLUMNS.slice(1).forEach((title, k) => this.head.append(this.sortingHeader(title, k + 1)));
     this.spacer = element('div', 'spacer');
     this.rows = element('div', 'rows');
     this.rows.setAttribute('role', 'rowgroup');
@@ -78,6 +70,7 @@ export class TableView {
   sortingHeader(title, column) {
     const cell = element('div');
     cell.setAttribute('role', 'columnheader');
+    cell.dataset.column = String(column);
     const button = element('button', '', title);
     button.type = 'button';
     // The arrow shows the order to the eye; the header's aria-sort tells it to a screen reader.
@@ -99,9 +92,8 @@ export class TableView {
     this.sort = sort;
     ++this.generation;
     this.shownFrom = -1;
-    this.head.querySelectorAll('[role=columnheader]').forEach((cell, index) => {
-      const column = index - 1;  // after the orbit-view ticks
-      if (column < 0 || column >= COLUMNS.length) return;
+    this.head.querySelectorAll('[data-column]').forEach((cell) => {
+      const column = Number(cell.dataset.column);
       const sorted = column === this.sort.column;
       cell.setAttribute('aria-sort', sorted ? (this.sort.descending ? 'descending' : 'ascending') : 'none');
       const arrow = cell.querySelector('.arrow');
@@ -155,8 +147,10 @@ export class TableView {
     this.scheduleRender();
   }
 
-  rowElement({ index, fields, notNumbers }, position) {
-    const row = element('div', notNumbers ? 'grid row marked' : 'grid row');
+  // A row of the table; a marked row's checkbox is described by its note, which a screen reader
+  // reads from the row itself.
+  rowElement({ index, fields, marked, note }, position) {
+    const row = element('div', marked ? 'grid row marked' : 'grid row');
     row.setAttribute('role', 'row');
     row.setAttribute('aria-rowindex', String(position + 2));
     const pick = element('div', 'pick');
@@ -167,17 +161,18 @@ export class TableView {
     box.setAttribute('aria-label', `Show ${fields[0]} in the orbit view`);
     box.addEventListener('change', () => this.onPick(index, box.checked));
     pick.append(box);
-    row.append(pick);
-    COLUMNS.forEach((_, column) => {
-      const cell = element('div', column === 0 ? 'name' : 'number', fields[column] ?? '');
-      cell.setAttribute('role', 'cell');
-      cell.title = fields[column] ?? '';
-      row.append(cell);
-    });
-    const note = element('div', 'note', notNumbersReason(fields, notNumbers));
-    note.setAttribute('role', 'cell');
-    note.title = note.textContent;
-    row.append(note);
+    const cell = (className, text) => {
+      const made = element('div', className, text);
+      made.setAttribute('role', 'cell');
+      made.title = text;
+      return made;
+    };
+    const noteCell = cell('note', marked ? `${MARK}${note}` : '');
+    if (marked) {
+      noteCell.id = `note-${this.generation}-${position}`;
+      box.setAttribute('aria-describedby', noteCell.id);
+    }
+    row.append(pick, cell('name', fields[0] ?? ''), noteCell, ...COLUMNS.slice(1).map((_, k) => cell('number', fields[k + 1] ?? '')));
     return row;
   }
 }

@@ -1,32 +1,51 @@
 // The page's worker: converts the inputs one after another, as the program converts files,
 // keeps their tables, and answers the page's questions about them (rows to show, an order to
-// show them in). The page's main thread only draws.
-import { blobChunks, convertInput, loadConverter } from './convert.js';
+// show them in, the scatter plot's picture). The page's main thread only draws.
+import { COLUMN, COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
+import { blobChunks, bytesChunks, convertInput, loadConverter } from './convert.js';
+import { InputSample, whyNoRecords } from './diagnose.js';
+import { ORBIT_COLUMNS } from './orbit.js';
+import { ScatterData } from './scatter-data.js';
 import { TableStore } from './table-store.js';
 
 // The converter module, put in here when the page is built.
 const CONVERTER_BASE64 = '@CONVERTER_WASM_BASE64@';
 const PROGRESS_INTERVAL_MS = 100;
+// The value columns of a row, after its first (the name and number).
+const VALUE_COLUMNS = COLUMNS.slice(1);
 
 const converter = loadConverter(Uint8Array.from(atob(CONVERTER_BASE64), (c) => c.charCodeAt(0)));
 const tables = new Map();     // input id -> TableStore
+const scatters = new Map();   // input id -> ScatterData
 const orders = new Map();     // input id -> the row order last asked for
 const cancelled = new Set();  // input ids
 let queue = Promise.resolve();
 
+// The marks that keep a row out of the pictures: a comet block, or an element of its orbit that
+// is not a number.
+function hiddenMarks({ marks }) {
+  return ORBIT_COLUMNS.reduce((bits, title) => bits | (1 << VALUE_COLUMN_BIT[COLUMN[title]]), marks.cometBlock);
+}
+
+// `input` is a chosen file (a Blob) or pasted text (a string), which is encoded here.
 async function convert({ id, input, name }) {
   if (cancelled.has(id)) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const store = new TableStore(input.size);
+  const bytes = typeof input === 'string' ? new TextEncoder().encode(input) : null;
+  const size = bytes ? bytes.length : input.size;
+  const store = new TableStore(size);
+  const sample = new InputSample();
   let shown = 0;
-  self.postMessage({ type: 'started', id, size: input.size });
-  const result = await convertInput(await converter, {
+  self.postMessage({ type: 'started', id, size });
+  const loaded = await converter;
+  const result = await convertInput(loaded, {
     name,
-    chunks: blobChunks(input),
-    onTable: (bytes) => store.addBytes(bytes),
+    chunks: bytes ? bytesChunks(bytes) : blobChunks(input),
+    onTable: (written) => store.addBytes(written),
     onNotes: (notes) => store.addNotes(notes),
+    onChunk: (chunk) => sample.add(chunk),
     onProgress: (bytesRead) => {
       const now = performance.now();
       if (now - shown < PROGRESS_INTERVAL_MS) return;
@@ -39,18 +58,24 @@ async function convert({ id, input, name }) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const notes = store.finish();
+  const scatter = new ScatterData({ ...store.finish(), hidden: hiddenMarks(loaded) });
   tables.set(id, store);
-  self.postMessage({ type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, notes },
-    Object.values(notes).map((values) => values.buffer));
+  scatters.set(id, scatter);
+  const reason = store.rowCount === 0 && result.status === 0 ? whyNoRecords(sample.view()) : '';
+  self.postMessage({
+    type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, reason,
+    scatter: { drawn: scatter.drawn, whole: scatter.whole },
+  });
   // The download comes a moment after the summary line: making the Blob copies the whole table.
   self.postMessage({ type: 'table', id, table: store.toBlob() });
 }
 
 // Rows to show: the given table indices, or positions from..to in the order last asked for
-// (table order at first).
+// (table order at first). Each has its fields, the words for its marks (none for an unmarked
+// row), whether it is a comet block, and its values as numbers (NaN where a field is not one).
 async function rows({ id, request, from, to, indices }) {
   const store = tables.get(id);
+  const { describe, marks } = await converter;
   let wanted = indices;
   if (wanted === undefined) {
     const order = orders.get(id);
@@ -58,7 +83,18 @@ async function rows({ id, request, from, to, indices }) {
     const end = Math.min(to, order ? order.length : store.rowCount);
     for (let position = from; position < end; ++position) wanted.push(order ? order[position] : position);
   }
-  self.postMessage({ type: 'rows', id, request, rows: await store.rows(wanted) });
+  const found = (await store.rows(wanted)).map((row) => {
+    const values = VALUE_COLUMNS.map((_, k) => row.fields[k + 1] ?? '');
+    return {
+      index: row.index,
+      fields: row.fields,
+      marked: row.marks !== 0,
+      note: row.marks === 0 ? '' : describe(row.marks, values),
+      comet: (row.marks & marks.cometBlock) !== 0,
+      values: values.map((value, k) => (row.marks & (1 << VALUE_COLUMN_BIT[k + 1]) ? NaN : Number(value))),
+    };
+  });
+  self.postMessage({ type: 'rows', id, request, rows: found });
 }
 
 // Orders are made one after another, each waiting for the one asked for before it (which may
@@ -75,8 +111,23 @@ function order({ id, request, sortColumn, descending, filter }) {
   return made;
 }
 
+// The scatter plot's picture of a view, handed over with its memory.
+function picture({ id, request, view }) {
+  const drawn = scatters.get(id).picture(view);
+  const buffers = [drawn.dots?.buffer ?? drawn.pixels.buffer];
+  self.postMessage({ type: 'picture', id, request, picture: drawn }, buffers);
+}
+
+// The name of the drawn row nearest a place on the scatter plot, if one is near.
+async function nearest({ id, request, near }) {
+  const index = scatters.get(id).nearest(near);
+  let name = null;
+  if (index >= 0) [{ fields: [name] }] = await tables.get(id).rows([index]);
+  self.postMessage({ type: 'nearest', id, request, index, name });
+}
+
 self.onmessage = ({ data }) => {
-  const reply = (work) => work.catch((error) => self.postMessage({ type: 'error', id: data.id, request: data.request, error: String(error) }));
+  const reply = (work) => Promise.resolve(work).catch((error) => self.postMessage({ type: 'error', id: data.id, request: data.request, error: String(error) }));
   switch (data.type) {
     case 'convert':
       queue = queue.then(() => reply(convert(data)));
@@ -89,6 +140,12 @@ self.onmessage = ({ data }) => {
       break;
     case 'order':
       reply(order(data));
+      break;
+    case 'picture':
+      reply(Promise.resolve().then(() => picture(data)));
+      break;
+    case 'nearest':
+      reply(nearest(data));
       break;
   }
 };

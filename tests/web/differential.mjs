@@ -54,12 +54,13 @@ const rowDecoder = new TextDecoder('utf-8', { ignoreBOM: true });
 
 // What the converter takes for a number: a decimal as element lines write them.
 const NUMBER = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
-const PLOTTED = { semimajorAxes: COLUMN['Semimajor axis'], eccentricities: COLUMN.Eccentricity, inclinations: COLUMN.Inclination };
+const PLOTTED = { a: COLUMN['Semimajor axis'], e: COLUMN.Eccentricity, i: COLUMN.Inclination };
 
 // The notes on each row against its fields (which are not numbers, and the values the plots
-// draw, to a float's precision), and each column as the store reads it back, against the fields
-// of each row decoded on its own.
+// draw, to a float's precision: none for a comet block), and each column as the store reads it
+// back, against the fields of each row decoded on its own.
 async function checkColumns(store, table, notes) {
+  const { cometBlock } = converter.marks;
   const rows = [];
   for (let at = table.indexOf(10) + 1; at < table.length;) {
     const end = table.indexOf(10, at);
@@ -68,11 +69,11 @@ async function checkColumns(store, table, notes) {
   }
   rows.forEach((fields, row) => {
     for (let column = 1; column < COLUMNS.length; ++column) {
-      const noted = Boolean(notes.notNumbers[row] & (1 << VALUE_COLUMN_BIT[column]));
+      const noted = Boolean(notes.marks[row] & (1 << VALUE_COLUMN_BIT[column]));
       if (noted === NUMBER.test(fields[column])) throw new Error(`row ${row}: ${JSON.stringify(fields[column])} noted as ${noted ? 'not ' : ''}a number`);
     }
     for (const [name, column] of Object.entries(PLOTTED)) {
-      const expected = NUMBER.test(fields[column]) ? Math.fround(Number(fields[column])) : NaN;
+      const expected = NUMBER.test(fields[column]) && !(notes.marks[row] & cometBlock) ? Math.fround(Number(fields[column])) : NaN;
       const value = notes[name][row];
       if (!(Object.is(value, expected) || Math.abs(value - expected) <= 1e-6 * Math.abs(expected))) {
         throw new Error(`row ${row}: ${name} ${value} noted for ${JSON.stringify(fields[column])}`);
@@ -82,7 +83,7 @@ async function checkColumns(store, table, notes) {
   for (let column = 0; column < COLUMNS.length; ++column) {
     const values = await store.column(column);
     rows.forEach((fields, row) => {
-      const notNumber = column > 0 && store.notNumbers.values[row] & (1 << VALUE_COLUMN_BIT[column]);
+      const notNumber = column > 0 && store.marks.values[row] & (1 << VALUE_COLUMN_BIT[column]);
       const expected = column === 0 ? fields[0] : notNumber ? NaN : Number(fields[column]);
       if (!Object.is(values[row], expected)) {
         throw new Error(`row ${row}, column ${COLUMNS[column]}: ${values[row]} read back, ${JSON.stringify(fields[column])} in the table`);
@@ -138,7 +139,7 @@ function randomLine() {
     case 1: case 2: return pick([EROS[1], 'Epoch 2026 Dec. 17.0 TT = JDT 2461026.25', 'Epoch JDT=TT', 'Epoch TT = JDT',
       'Epoch 2000 Jan. 1.5 TT = JDT 2451545.0', 'Epoch 2026 TT = JDT -1e3', 'Epoch TT = JDT 1D5', 'Epoch 2026 TT = JD 1',
       'Epoch\t2026 TT = JDT 1', 'epoch 2026 TT = JDT 1', `Epoch 2026 TT = JDT 24${below(100000)}.${pick(['5', '0', '25', '4999999'])}`]);
-    case 3: case 4: case 5: case 6: return pick(EROS.slice(2));
+    case 3: case 4: case 5: case 6: return pick([...EROS.slice(2), 'T  2026 Oct. 27.73412 TT', 'q   0.3914560      Peri.  308.49213']);
     case 7: return pick(['Id. 1898 DQ', 'Id', 'Ida']);
     case 8: return pick(['', ' ', '\t', '\x1a', '\r']);
     case 9: return 'x'.repeat(pick([129, 130, 131, 132, 200, 262, 263, 400]));
@@ -183,6 +184,16 @@ function elementList(blocks, lineEnd = '\n') {
 }
 
 const SIZES = [[1], [2], [3], [7], [64], [131], [132], [4096], [1 << 20], [5, 1, 300, 2, 65536]];
+
+// The page's column titles are the program's.
+{
+  ++inputs;
+  const header = native(Buffer.alloc(0)).table.toString('latin1');
+  if (header !== `${COLUMNS.join(',')}\n`) {
+    ++failures;
+    console.error(`DIFFERS: the program's header ${JSON.stringify(header)} and the page's titles ${COLUMNS.join(',')}`);
+  }
+}
 
 // The fuzz corpora and the example, in chunks of every size.
 const corpora = ['conversion', 'epoch', 'scanner'].flatMap((name) => {

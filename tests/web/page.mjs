@@ -13,8 +13,9 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
+import { REASONS } from '../../web/diagnose.js';
 import { launch } from './browsers.mjs';
-import { EROS } from './sample.mjs';
+import { COMET, EROS } from './sample.mjs';
 
 const [browserName, pagePath, programPath, inputFolder] = process.argv.slice(2);
 const LARGE_INPUT_BYTES = 256 * 1024 * 1024 + 12345;
@@ -49,8 +50,9 @@ function write(name, bytes) {
 
 // The page, fresh, with every request it makes noted: none may go anywhere but to the page's
 // own file, blob: URLs and data: URLs.
-async function openPage() {
+async function openPage(viewport = { width: 1280, height: 900 }) {
   const page = await browser.newPage();
+  await page.setViewport(viewport);
   const requests = [];
   const errors = [];
   page.on('request', (request) => requests.push(request.url()));
@@ -236,7 +238,7 @@ try {
     await page.$eval('#table [role=table]', (table) => { table.scrollTop = table.scrollHeight; });
     await page.waitForFunction((last) => [...document.querySelectorAll('#table .row .name')].some((cell) => cell.textContent === last), { timeout: 30000 }, `Body ${rows - 1} ${rows - 1}`);
 
-    const AXIS = 9;  // the tick, then the name, H, G, M, peri, node, incl, e and a
+    const AXIS = 10;  // the tick, then the name, the note, H, G, M, peri, node, incl, e and a
     await (await page.waitForSelector('::-p-aria([name="Semimajor axis"][role="button"])')).click();
     await waitForFirstName('Body 0 0');  // a = 0.00
     const ascending = (await shown()).map((cells) => Number(cells[AXIS]));
@@ -297,6 +299,213 @@ try {
     assert.deepEqual(names, [`${markup} 433`, 'Caf\ufffd 2']);
     assert.equal(await page.evaluate(() => document.querySelectorAll('main img, main b').length), 0);
     assert.equal(await page.evaluate(() => window.orbitcsvInjected), undefined);
+    await done();
+  });
+
+  await test('an input without records says why: UTF-16, lines ended by CR alone, binary noise, text without a block', async () => {
+    const text = `${EROS.join('\n')}\n`;
+    let noise = 99;
+    const files = {
+      'unicode.txt': Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from(text, 'utf16le')]),
+      'old-mac.txt': Buffer.from(text.replace(/\n/g, '\r')),
+      'noise.bin': Buffer.from(Array.from({ length: 65536 }, () => (noise = (noise * 1103515245 + 12345) >>> 0) >>> 24)),
+      'prose.txt': Buffer.from('Observations of the night.\nEpoch 2026 Dec. 17.0 TT (no Julian date given)\n'),
+    };
+    const expected = { 'unicode.txt': REASONS.utf16, 'old-mac.txt': REASONS.carriageReturns, 'noise.bin': REASONS.binary, 'prose.txt': REASONS.noEpochLine };
+    const { page, done } = await openPage();
+    await choose(page, Object.entries(files).map(([name, bytes]) => write(name, bytes)));
+    for (const [name, reason] of Object.entries(expected)) {
+      const { region, summary } = await finishedRun(page, name);
+      assert.equal(summary, '0 records written.');
+      assert.equal(await region.$eval('.reason', (element) => element.textContent), reason, name);
+    }
+    // A file with records says nothing of the kind.
+    await choose(page, ['examples/circular.txt']);
+    const { region } = await finishedRun(page, 'circular.txt');
+    assert.equal(await region.$eval('.reason', (element) => element.hidden), true);
+    await done();
+  });
+
+  await test('comet blocks and names a spreadsheet takes for formulas are marked with the reason, beside the name, and comets are not drawn', async () => {
+    const file = write('marked.txt', [
+      ...COMET.map((line) => line.replace('1.0001883', '0.9001883')), '',
+      ...EROS.map((line, k) => (k === 0 ? '(1) =HYPERLINK("http://x")' : line)), '',
+    ].join('\n'));
+    const { page, done } = await openPage();
+    await choose(page, [file]);
+    await expectProgramOutput(page, file, 'marked.txt');
+    await page.waitForFunction(() => document.querySelectorAll('#table .row.marked').length === 2);
+    const notes = await page.$$eval('#table .row.marked .note', (cells) => cells.map((cell) => cell.textContent));
+    assert.deepEqual(notes, ['⚠ Comet block: the table does not read its T, q and z lines',
+      '⚠ Name or number begins with =, +, - or @, which a spreadsheet may take for a formula']);
+    // In view at 1280 px without scrolling sideways, and read from the row's own checkbox.
+    const inView = await page.$$eval('#table .row.marked .note', (cells) => cells.every((cell) => {
+      const scroller = cell.closest('[role=table]').getBoundingClientRect();
+      const box = cell.getBoundingClientRect();
+      return box.left >= scroller.left && box.left + 40 <= scroller.right;
+    }));
+    assert.ok(inView, 'the notes start within the table at 1280 px');
+    const described = await page.$$eval('#table .row.marked input', (boxes) => boxes.map((box) => document.getElementById(box.getAttribute('aria-describedby'))?.textContent));
+    assert.deepEqual(described, notes);
+    // The comet, an ellipse by its z and e, is drawn in neither picture.
+    await page.waitForFunction(() => document.getElementById('orbit-count').textContent === '1 of 2 rows drawn');
+    assert.equal(await page.$eval('#scatter-count', (element) => element.textContent), '1 of 2 rows drawn');
+    const legend = await page.$$eval('#orbit-legend li', (items) => items.map((item) => item.textContent));
+    assert.deepEqual(legend, ['=HYPERLINK("http://x") 1', ' Marlowe: not drawn, a comet block']);
+    await done();
+  });
+
+  await test('an empty paste makes no card and says why; each paste has a name and a download of its own', async () => {
+    const { page, done } = await openPage();
+    const convertText = await page.waitForSelector('::-p-aria([name="Convert text"][role="button"])');
+    await convertText.click();
+    await page.waitForFunction(() => document.getElementById('paste-status').textContent.includes('nothing to convert'));
+    assert.equal(await page.$$eval('.run', (cards) => cards.length), 0);
+    const area = await page.waitForSelector('::-p-aria([name="Paste text"][role="textbox"])');
+    const texts = [`${EROS.join('\n')}\n`, `A note.\n${EROS.join('\n').replace('Eros', 'Eros again')}\n`];
+    for (const text of texts) {
+      await area.evaluate((element, value) => { element.value = value; }, text);
+      await convertText.click();
+    }
+    for (const [k, name] of ['pasted text', 'pasted text 2'].entries()) {
+      const { table } = await expectProgramOutput(page, write(`pasted-${k}.txt`, texts[k]), name);
+      assert.equal(table.name, `${name}.csv`);
+    }
+    assert.equal(await page.$eval('#paste-status', (element) => element.textContent), '');
+    await done();
+  });
+
+  await test('a new input\'s table is shown until one is chosen, and Show table brings it into view', async () => {
+    const { page, done } = await openPage({ width: 1280, height: 600 });
+    await choose(page, ['examples/circular.txt']);
+    await finishedRun(page, 'circular.txt');
+    await page.waitForFunction(() => document.getElementById('result-heading').textContent === 'Table of circular.txt');
+    const other = write('other.txt', `${EROS.join('\n')}\n`);
+    await choose(page, [other]);
+    await finishedRun(page, 'other.txt');
+    await page.waitForFunction(() => document.getElementById('result-heading').textContent === 'Table of other.txt');
+    const region = await page.waitForSelector('::-p-aria([name="circular.txt"][role="region"])');
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await (await region.waitForSelector('::-p-aria([name="Show table"][role="button"])')).click();
+    await page.waitForFunction(() => {
+      const box = document.getElementById('result').getBoundingClientRect();
+      return document.getElementById('result-heading').textContent === 'Table of circular.txt' && box.top >= -1 && box.top < window.innerHeight / 2;
+    });
+    // Chosen now: a later input converts without taking its place.
+    await choose(page, [write('third.txt', `${EROS.join('\n')}\n`)]);
+    await finishedRun(page, 'third.txt');
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    assert.equal(await page.$eval('#result-heading', (element) => element.textContent), 'Table of circular.txt');
+    await done();
+  });
+
+  await test('filtering by name ignores accents and case', async () => {
+    const { page, done } = await openPage();
+    await choose(page, ['examples/circular.txt']);
+    await finishedRun(page, 'circular.txt');
+    await page.type('::-p-aria([name="Filter by name"])', 'FODERA');
+    await page.waitForFunction(() => document.getElementById('table-count').textContent === '1 of 5 rows', { timeout: 30000 });
+    await page.waitForFunction(() => document.querySelector('#table .row .name')?.textContent === 'Foderà 11021');
+    await done();
+  });
+
+  await test('the scatter plot moves with the arrow keys, zooms with + and - and on its points, and names the point in its middle', async () => {
+    const { page, done } = await openPage();
+    await choose(page, ['examples/circular.txt']);
+    await finishedRun(page, 'circular.txt');
+    const view = () => page.$eval('#scatter', (canvas) => JSON.parse(canvas.dataset.view ?? 'null'));
+    await page.waitForFunction(() => document.getElementById('scatter').dataset.view);
+    const whole = await view();
+    await page.focus('#scatter');
+    await page.keyboard.press('ArrowRight');
+    await page.waitForFunction((x0) => JSON.parse(document.getElementById('scatter').dataset.view).x0 > x0, {}, whole.x0);
+    const moved = await view();
+    assert.ok(Math.abs(moved.x0 - whole.x0 - 0.1 * (whole.x1 - whole.x0)) < 1e-9 && moved.y0 === whole.y0);
+    await page.keyboard.press('ArrowUp');
+    await page.waitForFunction((y0) => JSON.parse(document.getElementById('scatter').dataset.view).y0 > y0, {}, whole.y0);
+    await page.keyboard.press('+');
+    await page.waitForFunction((width) => { const v = JSON.parse(document.getElementById('scatter').dataset.view); return v.x1 - v.x0 < width; }, {}, whole.x1 - whole.x0);
+    await page.keyboard.press('0');
+    await page.waitForFunction((x0) => JSON.parse(document.getElementById('scatter').dataset.view).x0 === x0, {}, whole.x0);
+    // Zoom in, clicked, closes in on the points (their mean is a of 2.3, e of 0.27), not on the
+    // middle of the plot's range.
+    await page.click('#zoom-in');
+    await page.waitForFunction((width) => { const v = JSON.parse(document.getElementById('scatter').dataset.view); return v.x1 - v.x0 < width; }, {}, whole.x1 - whole.x0);
+    const zoomed = await view();
+    const centre = [(zoomed.x0 + zoomed.x1) / 2, (zoomed.y0 + zoomed.y1) / 2];
+    const before = [(whole.x0 + whole.x1) / 2, (whole.y0 + whole.y1) / 2];
+    assert.ok(Math.abs(centre[0] - 2.34) < Math.abs(before[0] - 2.34) && Math.abs(centre[1] - 0.27) < Math.abs(before[1] - 0.27), JSON.stringify(zoomed));
+    // Hovering a point names it.
+    const [x, y] = await page.$eval('#scatter', (canvas) => {
+      const dot = JSON.parse(canvas.dataset.dots)[0];
+      const box = canvas.getBoundingClientRect();
+      return [box.left + dot[0], box.top + dot[1]];
+    });
+    await page.mouse.move(x, y);
+    await page.waitForFunction(() => !document.getElementById('scatter-tip').hidden);
+    assert.match(await page.$eval('#scatter-tip', (tip) => tip.textContent), /^(Eros 433|2026 WQ7 \(Unnamed\)|Toutatis, revised 4179|Foderà 11021)$/);
+    await done();
+  });
+
+  await test('the planets\' names fit beside their orbits and a long legend stays in its box', async () => {
+    const blocks = [];
+    for (let k = 0; k < 30; ++k) blocks.push(`(${k}) ${k === 0 ? 'A name long enough to be cut short in the legend of the orbit view' : `Body ${k}`}`, ...EROS.slice(1));
+    const file = write('legend.txt', `${blocks.join('\n')}\n`);
+    for (const width of [360, 480, 800, 1280]) {
+      const { page, done } = await openPage({ width, height: 900 });
+      await choose(page, [file]);
+      await finishedRun(page, 'legend.txt');
+      await page.waitForFunction(() => document.getElementById('orbits').dataset.labels);
+      const { boxes } = JSON.parse(await page.$eval('#orbits', (canvas) => canvas.dataset.labels));
+      assert.deepEqual(boxes.map((box) => box?.name), ['Earth', 'Mars', 'Jupiter'], `at ${width} px`);
+      for (const [k, box] of boxes.entries()) {
+        for (const other of boxes.slice(k + 1)) {
+          assert.ok(box.x + box.width <= other.x || other.x + other.width <= box.x || box.y + box.height <= other.y || other.y + other.height <= box.y, `${box.name} and ${other.name} at ${width} px`);
+        }
+      }
+      // Tick every row: the legend names twelve and counts the rest, within its box.
+      await page.$$eval('#table .row input[type=checkbox]', (checks) => checks.forEach((check) => { if (!check.checked) check.click(); }));
+      await page.waitForFunction(() => [...document.querySelectorAll('#orbit-legend li')].at(-1)?.textContent.startsWith('and '));
+      const legend = await page.$eval('#orbit-legend', (list) => {
+        const box = list.getBoundingClientRect();
+        const items = [...list.children];
+        return {
+          inside: items.every((item) => item.getBoundingClientRect().right <= box.right + 1),
+          last: items.at(-1).textContent,
+          long: items.find((item) => item.title.startsWith('A name long'))?.title,
+        };
+      });
+      assert.ok(legend.inside, `legend items within the box at ${width} px`);
+      assert.match(legend.last, /^and \d+ more$/);
+      assert.equal(legend.long, 'A name long enough to be cut short in the legend of the orbit view 0');
+      await done();
+    }
+  });
+
+  await test('a one-finger drag over a picture scrolls the page', async () => {
+    const { page, done } = await openPage({ width: 400, height: 700, hasTouch: true, isMobile: true });
+    await choose(page, ['examples/circular.txt']);
+    await finishedRun(page, 'circular.txt');
+    await page.waitForFunction(() => document.getElementById('scatter').dataset.view);
+    // Drags down the middle of an element, which scrolls the page up where touch pans it.
+    const drag = async (selector) => {
+      await page.$eval(selector, (element) => element.scrollIntoView({ block: 'center' }));
+      const { x, y } = await page.$eval(selector, (element) => {
+        const box = element.getBoundingClientRect();
+        return { x: box.left + box.width / 2, y: box.top + box.height / 2 };
+      });
+      const before = await page.evaluate(() => window.scrollY);
+      await page.touchscreen.touchStart(x, y - 80);
+      for (let step = 1; step <= 10; ++step) await page.touchscreen.touchMove(x, y - 80 + 15 * step);
+      await page.touchscreen.touchEnd();
+      return page.waitForFunction((start) => window.scrollY < start - 50, { timeout: 3000 }, before).then(() => true, () => false);
+    };
+    // Where the browser does not scroll by emulated touch at all, there is nothing to test.
+    if (!(await drag('#result-heading'))) {
+      console.log(`# skipped: ${browserName} does not scroll the page by emulated touch`);
+    } else {
+      for (const picture of ['#orbits', '#scatter']) assert.ok(await drag(picture), `${picture} scrolls the page`);
+    }
     await done();
   });
 } finally {

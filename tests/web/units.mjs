@@ -1,12 +1,16 @@
 // The page's own arithmetic and parsing, under Node: Kepler's equation, orbit positions against
-// known cases, the table's rows taken apart into fields, and the sorts of its columns against a
-// comparison sort.
+// known cases, where the planets' names go, the table's rows taken apart into fields, the sorts
+// of its columns against a comparison sort, the scatter plot's picture, name filtering, and why
+// an input gave no record.
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import { fieldStart, readNumber, rowField, splitRow } from '../../web/csv.js';
-import { eccentricAnomaly, isDrawable, orbitPath, positionAtEpoch, tickStep, whyNotDrawn } from '../../web/orbit.js';
+import { REASONS, whyNoRecords } from '../../web/diagnose.js';
+import { PLANETS, eccentricAnomaly, isDrawable, orbitPath, placeLabels, positionAtEpoch, tickStep, whyNotDrawn } from '../../web/orbit.js';
+import { DOTS_UP_TO, ScatterData } from '../../web/scatter-data.js';
 import { sortByNumber, sortByText } from '../../web/sort.js';
+import { foldForSearch } from '../../web/table-store.js';
 
 test('the eccentric anomaly solves Kepler\'s equation for every eccentricity below 1', () => {
   for (const e of [0, 0.001, 0.3, 0.7, 0.9, 0.99, 0.999999]) {
@@ -55,6 +59,7 @@ test('only ellipses with every element a number are drawn', () => {
     [{ ...eros, a: 0 }, false],
     [{ ...eros, meanAnomaly: NaN }, false],
     [{ ...eros, i: Infinity }, false],
+    [{ ...eros, comet: true }, false],
   ];
   for (const [elements, drawable] of cases) {
     assert.equal(isDrawable(elements), drawable, JSON.stringify(elements));
@@ -62,6 +67,7 @@ test('only ellipses with every element a number are drawn', () => {
   }
   assert.equal(whyNotDrawn({ ...eros, e: 1.0001883 }), 'e ≥ 1: not an ellipse');
   assert.equal(whyNotDrawn({ ...eros, a: -0.0004811 }), 'a ≤ 0');
+  assert.equal(whyNotDrawn({ ...eros, comet: true }), 'a comet block');
 });
 
 test('axis ticks are round and few', () => {
@@ -175,4 +181,102 @@ test('a column of names sorts as a comparison sort does: code unit by code unit,
       }
     }
   }
+});
+
+// The orbit view is some 260 px across on a 360 px screen (the page's tests check it there, with
+// the browser's own measure of the names); when orbits reach beyond Jupiter's, a name
+// that finds no room is left out rather than drawn over anything.
+test('the planets\' names find room beside their orbits at every size, clear of the orbits, the Sun and one another', () => {
+  const sizes = PLANETS.map(({ name }) => [11, 10, 9, 8].map((font) => ({ width: Math.ceil(name.length * font * 0.62), height: font + 2, font })));
+  for (let side = 120; side <= 1200; side += 7) {
+    for (const reach of [PLANETS.at(-1).a * 1.08, 8, 40]) {
+      const area = { left: 46, top: 12, width: side, height: side };
+      const centre = [area.left + side / 2, area.top + side / 2];
+      const radii = PLANETS.map((planet) => (planet.a / (2 * reach)) * side);
+      const boxes = placeLabels({ radii, sizes, centre, area, clear: 6 });
+      boxes.forEach((box, k) => {
+        if (side >= 270 && reach < 6) assert.ok(box !== null, `${PLANETS[k].name} on a plot of ${side} px`);
+        if (box === null) return;
+        assert.ok(box.x >= area.left && box.y >= area.top && box.x + box.width <= area.left + side && box.y + box.height <= area.top + side);
+        const corners = [[box.x, box.y], [box.x + box.width, box.y], [box.x, box.y + box.height], [box.x + box.width, box.y + box.height]];
+        const far = Math.max(...corners.map(([x, y]) => Math.hypot(x - centre[0], y - centre[1])));
+        const nx = Math.max(box.x - centre[0], 0, centre[0] - box.x - box.width);
+        const ny = Math.max(box.y - centre[1], 0, centre[1] - box.y - box.height);
+        const near = Math.hypot(nx, ny);
+        assert.ok(near >= 6, `${PLANETS[k].name} clear of the Sun at ${side} px`);
+        for (const r of radii) assert.ok(far < r || near > r, `${PLANETS[k].name} crosses an orbit at ${side} px`);
+        // Beside its own orbit: within a few pixels of it.
+        assert.ok(Math.min(Math.abs(near - radii[k]), Math.abs(far - radii[k])) <= 16, `${PLANETS[k].name} far from its orbit at ${side} px`);
+        boxes.slice(k + 1).filter((other) => other !== null).forEach((other) => {
+          const apart = box.x + box.width <= other.x || other.x + other.width <= box.x || box.y + box.height <= other.y || other.y + other.height <= box.y;
+          assert.ok(apart, `${PLANETS[k].name} overlaps another name at ${side} px`);
+        });
+      });
+    }
+  }
+});
+
+test('the scatter plot draws ellipses that no mark hides, reaches them all but the farthest, and names the nearest', () => {
+  const count = 50000;
+  const a = new Float32Array(count);
+  const e = new Float32Array(count);
+  const i = new Float32Array(count);
+  const marks = new Uint16Array(count);
+  for (let k = 0; k < count; ++k) {
+    a[k] = 1 + (k % 1000) / 400;
+    e[k] = (k % 97) / 100;
+    i[k] = k % 30;
+  }
+  a[0] = 100;          // one far away: the whole plot leaves it out
+  e[1] = 1.2;          // not an ellipse
+  marks[2] = 1 << 9;   // a mark that hides a row
+  a[3] = NaN;
+  const data = new ScatterData({ a, e, i, marks, hidden: 1 << 9 });
+  assert.equal(data.drawn, count - 3);
+  assert.ok(data.whole.e.x1 < 5 && data.whole.e.x1 > 3.4, `whole plot to a = ${data.whole.e.x1}`);
+  assert.equal(data.whole.i.y1, 29 * 1.05);
+
+  const view = { against: 'e', range: { x0: 0, x1: 4, y0: 0, y1: 1 }, width: 200, height: 100, color: [1, 2, 3] };
+  const shaded = data.picture(view);
+  assert.equal(shaded.pixels.length, 4 * 200 * 100);
+  assert.equal(shaded.inView, count - 4);
+  assert.ok(Math.abs(shaded.centre[0] - 2.25) < 0.01 && Math.abs(shaded.centre[1] - 0.48) < 0.01, String(shaded.centre));
+  const few = data.picture({ ...view, range: { x0: 1, x1: 1.01, y0: 0, y1: 1 } });
+  assert.ok(few.inView <= DOTS_UP_TO && few.dots.length === 2 * few.inView);
+  for (let k = 0; k < few.dots.length; k += 2) assert.ok(few.dots[k] >= 0 && few.dots[k] <= 200 && few.dots[k + 1] >= 0 && few.dots[k + 1] <= 100);
+
+  assert.equal(data.nearest({ against: 'e', x: a[10], y: e[10], rx: 1e-4, ry: 1e-4 }), 10);
+  assert.equal(data.nearest({ against: 'e', x: 100, y: 0, rx: 1, ry: 1 }), 0);
+  assert.equal(data.nearest({ against: 'e', x: 50, y: 0.5, rx: 1, ry: 0.01 }), -1);
+  assert.equal(data.nearest({ against: 'e', x: a[2], y: e[2], rx: 1e-6, ry: 1e-6 }), -1, 'a hidden row is never named');
+});
+
+test('filtering compares names without case or accents', () => {
+  for (const [name, filter, found] of [['Foderà 11021', 'FODERA', true], ['Foderà 11021', 'foderà', true], ['Čapek', 'cap', true],
+    ['Eros 433', 'EROS 4', true], ['Eros 433', 'Erös', true], ['Ceres', 'eros', false]]) {
+    assert.equal(foldForSearch(name).includes(foldForSearch(filter)), found, `${filter} in ${name}`);
+  }
+});
+
+test('an input without records is told apart by its first bytes', () => {
+  const bytes = (text) => new TextEncoder().encode(text);
+  const utf16 = (text, bom) => {
+    const units = new Uint8Array(2 * text.length + (bom ? 2 : 0));
+    if (bom) units.set([0xff, 0xfe]);
+    for (let k = 0; k < text.length; ++k) units[(bom ? 2 : 0) + 2 * k] = text.charCodeAt(k);
+    return units;
+  };
+  const block = '(433) Eros\nEpoch 2026 Dec. 17.0 TT = JDT 2461026.5\nM 197.25843\n';
+  let noise = 7;
+  const cases = [
+    [new Uint8Array(0), REASONS.empty],
+    [utf16(block, true), REASONS.utf16],
+    [utf16(block, false), REASONS.utf16],
+    [Uint8Array.from(utf16(block, false).slice(1)), REASONS.utf16],
+    [bytes(block.replace(/\n/g, '\r')), REASONS.carriageReturns],
+    [Uint8Array.from({ length: 4096 }, () => (noise = (noise * 1103515245 + 12345) >>> 0) >>> 24), REASONS.binary],
+    [bytes('Observations of the night.\nEpoch 2026 Dec. 17.0 TT\n'), REASONS.noEpochLine],
+    [bytes(block.replace(/\n/g, '\r\n')), REASONS.noEpochLine],
+  ];
+  for (const [sample, reason] of cases) assert.equal(whyNoRecords(sample), reason);
 });
