@@ -40,9 +40,20 @@ export async function* blobChunks(blob, size = CHUNK_BYTES) {
   }
 }
 
-// Bytes in memory (pasted text, encoded) in chunks of `size`, as a chosen file is read.
-export async function* bytesChunks(bytes, size = CHUNK_BYTES) {
-  for (let at = 0; at < bytes.length; at += size) yield bytes.subarray(at, at + size);
+// Text (pasted) as UTF-8, in chunks of at most `size` characters as a chosen file is read, each
+// encoded into one buffer used over and over: encoding the whole text at once takes several
+// times as long. A chunk never ends between the two halves of a surrogate pair.
+export async function* textChunks(text, size = CHUNK_BYTES) {
+  const encoder = new TextEncoder();
+  const buffer = new Uint8Array(3 * (size + 1));  // three bytes a code unit at most, a pair kept whole
+  for (let at = 0; at < text.length;) {
+    let end = Math.min(text.length, at + size);
+    const last = text.charCodeAt(end - 1);
+    if (end < text.length && last >= 0xd800 && last < 0xdc00) end += end - 1 > at ? -1 : 1;
+    const { written } = encoder.encodeInto(text.slice(at, end), buffer);
+    yield buffer.subarray(0, written);
+    at = end;
+  }
 }
 
 // Instantiates the converter module. One conversion runs at a time.

@@ -2,7 +2,7 @@
 // keeps their tables, and answers the page's questions about them (rows to show, an order to
 // show them in, the scatter plot's picture). The page's main thread only draws.
 import { COLUMN, COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
-import { blobChunks, bytesChunks, convertInput, loadConverter } from './convert.js';
+import { blobChunks, convertInput, loadConverter, textChunks } from './convert.js';
 import { InputSample, whyNoRecords } from './diagnose.js';
 import { ORBIT_COLUMNS } from './orbit.js';
 import { ScatterData } from './scatter-data.js';
@@ -27,14 +27,16 @@ function hiddenMarks({ marks }) {
   return ORBIT_COLUMNS.reduce((bits, title) => bits | (1 << VALUE_COLUMN_BIT[COLUMN[title]]), marks.cometBlock);
 }
 
-// `input` is a chosen file (a Blob) or pasted text (a string), which is encoded here.
+// `input` is a chosen file (a Blob) or pasted text (a string), which is encoded here as it is
+// read.
 async function convert({ id, input, name }) {
   if (cancelled.has(id)) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const bytes = typeof input === 'string' ? new TextEncoder().encode(input) : null;
-  const size = bytes ? bytes.length : input.size;
+  const pasted = typeof input === 'string';
+  // The bytes of pasted text are counted as they are read.
+  const size = pasted ? input.length : input.size;
   const store = new TableStore(size);
   const sample = new InputSample();
   let shown = 0;
@@ -42,7 +44,7 @@ async function convert({ id, input, name }) {
   const loaded = await converter;
   const result = await convertInput(loaded, {
     name,
-    chunks: bytes ? bytesChunks(bytes) : blobChunks(input),
+    chunks: pasted ? textChunks(input) : blobChunks(input),
     onTable: (written) => store.addBytes(written),
     onNotes: (notes) => store.addNotes(notes),
     onChunk: (chunk) => sample.add(chunk),

@@ -9,7 +9,7 @@ import { spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
 
-import { blobChunks, convertInput, loadConverter } from '../../web/convert.js';
+import { blobChunks, convertInput, loadConverter, textChunks } from '../../web/convert.js';
 import { TableStore } from '../../web/table-store.js';
 import { COLUMN, COLUMNS, VALUE_COLUMN_BIT, splitRow } from '../../web/csv.js';
 import { EROS } from './sample.mjs';
@@ -257,6 +257,25 @@ for (const [blocks, lineEnd] of [[1, '\n'], [700, '\n'], [700, '\r\n'], [6000, '
   if (!Buffer.from(await store.toBlob().arrayBuffer()).equals(expected.table) || result.message !== expected.message) {
     ++failures;
     console.error('DIFFERS: the table read from a Blob');
+  }
+}
+
+// Pasted text, encoded as it is read in chunks of every size, gives the table of its UTF-8 bytes,
+// a pair of surrogates cut by no chunk and a lone one written as U+FFFD, as TextEncoder writes it.
+{
+  const text = `${EROS.join('\n').replace('Eros', 'Eros \u{1F680}\u00e9 \ud800 x')}\n`.repeat(3);
+  const expected = native(Buffer.from(text, 'utf8'));
+  for (const size of [1, 2, 3, 5, 16, 1 << 20]) {
+    ++inputs;
+    const store = new TableStore();
+    const result = await convertInput(converter, {
+      name: 'pasted text', chunks: textChunks(text, size), onTable: (b) => store.addBytes(b), onNotes: (n) => store.addNotes(n),
+    });
+    store.finish();
+    if (!Buffer.from(await store.toBlob().arrayBuffer()).equals(expected.table) || result.message !== expected.message) {
+      ++failures;
+      console.error(`DIFFERS: pasted text read ${size} characters at a time`);
+    }
   }
 }
 
