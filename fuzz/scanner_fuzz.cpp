@@ -1,7 +1,9 @@
-// Any bytes: the lines and blocks the scanner finds must not depend on the size of its read
-// buffer, on how short the reads come back, nor on stops to wait for bytes between reads, so
-// the paths for blocks that stand whole in a large buffer agree with the line-by-line reading
-// that tiny buffers force, and a scanner fed chunk by chunk with one that reads a file.
+// Any bytes: the lines and blocks the scanner finds are those of the rules read plainly, and do
+// not depend on the size of its read buffer, on how short the reads come back, nor on stops to
+// wait for bytes between reads, so the paths for blocks that stand whole in a large buffer agree
+// with the line-by-line reading that tiny buffers force, and a scanner fed chunk by chunk with
+// one that reads a file.
+#include "reference_scanner.hpp"
 #include "scan_results.hpp"
 
 #include <cstdint>
@@ -22,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const auto blocks = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
+    if (lines != reference::lines_of(input) || blocks != reference::blocks_of(input)) {
+        std::fprintf(stderr, "scanner fuzz: the lines or blocks differ from the rules read plainly\n");
+        std::abort();
+    }
     // Sizes around a piece, and one and a read size that the input itself picks.
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
     const std::size_t read_size = size > 1 ? 1 + data[size - 1] % 200 : SIZE_MAX;

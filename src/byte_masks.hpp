@@ -266,11 +266,23 @@ inline const char* find_first(const char* p, std::size_t length, char c) {
 #endif
 }
 
-// memcmp(a, b, length) == 0, reading none past the `length` bytes of either. The C libraries of
-// x86-64 and arm64 compare in vectors; WebAssembly's compares a byte at a time, and comparing
-// each epoch line with the one before it took a tenth of the page's conversion with it.
+// Whether the 16 bytes at a and at b are the same.
+inline bool same16(const char* a, const char* b) {
+#if defined(__SSE2__)
+    return bits(_mm_cmpeq_epi8(load16(a), load16(b))) == 0xFFFF;
+#elif defined(__ARM_NEON)
+    return vminvq_u8(vceqq_u8(load16(a), load16(b))) == 0xFF;
+#elif defined(__wasm_simd128__)
+    return wasm_i8x16_all_true(wasm_i8x16_eq(load16(a), load16(b)));
+#else
+    return std::memcmp(a, b, 16) == 0;
+#endif
+}
+
+// memcmp(a, b, length) == 0, reading none past the `length` bytes of either: in whole vectors
+// from 16 bytes on, without the call (and WebAssembly's memcmp compares a byte at a time).
+// Comparing each epoch line with the one before it is the one use long enough to gain.
 inline bool same_bytes(const char* a, const char* b, std::size_t length) {
-#if defined(__wasm_simd128__)
     if (length < 16) {
         for (std::size_t i = 0; i < length; ++i) {
             if (a[i] != b[i]) return false;
@@ -279,12 +291,9 @@ inline bool same_bytes(const char* a, const char* b, std::size_t length) {
     }
     // Whole vectors, the last one ending at `length` and overlapping the one before it.
     for (std::size_t at = 0; at + 16 < length; at += 16) {
-        if (!wasm_i8x16_all_true(wasm_i8x16_eq(load16(a + at), load16(b + at)))) return false;
+        if (!same16(a + at, b + at)) return false;
     }
-    return wasm_i8x16_all_true(wasm_i8x16_eq(load16(a + length - 16), load16(b + length - 16)));
-#else
-    return std::memcmp(a, b, length) == 0;
-#endif
+    return same16(a + length - 16, b + length - 16);
 }
 
 // std::string_view::starts_with, by way of same_bytes in WebAssembly, where memcmp is a call even

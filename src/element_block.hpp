@@ -18,12 +18,11 @@ inline constexpr std::size_t LINE_CAPACITY = 132;
 inline constexpr std::size_t LINE_PIECE_BYTES = LINE_CAPACITY - 1;
 inline constexpr std::size_t WINDOW_SLOTS = 4;
 inline constexpr std::size_t BLOCK_ROWS = 7;
+inline constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
 inline constexpr std::size_t DEFAULT_READ_BUFFER_BYTES = 256 * 1024;
 
 // The bytes after the end of every line the scanner hands out that may be read, though they
 // are not the line's: the conversion loads whole vectors that run past a value's last byte.
-// The scanner keeps that much of its read buffer free of input, and a line's own storage has
-// that much room after a whole piece.
 inline constexpr std::size_t LINE_SLACK = 64;
 // The smallest read buffer that gives up LINE_SLACK bytes for it; a smaller one (a test's) keeps
 // all its bytes for input, and the scanner copies the rows of each block to their own storage.
@@ -31,6 +30,33 @@ inline constexpr std::size_t SLACK_BUFFER_BYTES = 4 * LINE_SLACK;
 
 inline constexpr std::string_view EPOCH_PREFIX = "Epoch ";
 inline constexpr std::string_view ID_PREFIX = "Id";
+
+// Text after whose end LINE_SLACK more bytes may be read. Only a line's storage makes one, for
+// the lines it holds or points to: its own bytes have that room after a whole piece, and the
+// scanner's read buffer keeps that much free of input after the lines it lends.
+class padded_view {
+public:
+    padded_view() = default;
+    std::string_view text() const { return {data_, size_}; }
+    // Text as text; the promise of the room after it goes unused.
+    operator std::string_view() const { return text(); }
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // The bytes from `first`, `count` of them at most: as much room follows them.
+    padded_view part(std::size_t first, std::size_t count = std::string_view::npos) const {
+        const std::size_t start = first < size_ ? first : size_;
+        return {data_ + start, count < size_ - start ? count : size_ - start};
+    }
+
+private:
+    friend struct line_slot;
+    padded_view(const char* data, std::size_t size) : data_(data), size_(size) {}
+
+    static constexpr char NOTHING[LINE_SLACK + 1]{};
+    const char* data_ = NOTHING;
+    std::size_t size_ = 0;
+};
 
 // One line. Its bytes stay in the scanner's read buffer while that is possible, and move into
 // `own` just before the read buffer is refilled, so that a line is copied only when it has to
@@ -40,17 +66,18 @@ struct line_slot {
     line_slot(const line_slot&) = delete;
     line_slot& operator=(const line_slot&) = delete;
 
-    std::string_view text() const { return {data, length}; }
+    padded_view text() const { return {data, length}; }
+    // A line of the caller's own, cut to a piece: for tests and benchmarks.
+    void assign(std::string_view line);
 
     const char* data = own;
     std::size_t length = 0;
     char own[LINE_CAPACITY + LINE_SLACK]{};
 };
 
-// The designation line, the epoch line and the five lines after it, in that order. LINE_SLACK
-// bytes after each row may be read.
+// The designation line, the epoch line and the five lines after it, in that order.
 struct element_block {
-    std::string_view row(std::size_t index) const { return rows[index].text(); }
+    padded_view row(std::size_t index) const { return rows[index].text(); }
 
     line_slot rows[BLOCK_ROWS];
 };
@@ -70,9 +97,8 @@ std::size_t line_text_length(const char* piece, std::size_t length);
 bool is_epoch_line(std::string_view line);
 
 // is_epoch_line for one line after another. The blocks of a list mostly share their epoch, so
-// an epoch line mostly repeats the one before it as far as its Julian date. A line that repeats
-// the latest epoch line's bytes as far as that line's marks reach holds the same marks: it is
-// an epoch line, told by one comparison instead of a search for each mark.
+// an epoch line mostly repeats the one before it as far as its Julian date: a line that repeats
+// the latest epoch line's bytes as far as that line's marks reach is one, told by a comparison.
 class epoch_line_test {
 public:
     bool operator()(std::string_view line) {
@@ -94,8 +120,7 @@ class element_scanner {
 public:
     // `buffer` is the read buffer, any size from one byte up; the scanner gives the same lines
     // and blocks whatever its size.
-    element_scanner(byte_source& source, std::span<char> buffer)
-        : source_(source), buffer_(buffer) {}
+    element_scanner(byte_source& source, std::span<char> buffer) : source_(source), buffer_(buffer) {}
     element_scanner(const element_scanner&) = delete;
     element_scanner& operator=(const element_scanner&) = delete;
 
@@ -115,25 +140,18 @@ public:
     bool waiting() const { return waiting_; }
 
 private:
-    // Where a call that waited for bytes stopped, for the next call to go on from.
-    enum class stop_point : unsigned char { none, search, element_rows };
-
     bool search_block(element_block& block);
-    bool go_on(element_block& block);
-    bool search_lines(element_block& block);
-    bool capture_block_at_hand(element_block& block);
+    bool take_block_at_hand(element_block& block);
+    bool search(element_block& block);
+    bool take_element_rows(element_block& block);
     bool read_element_rows(element_block& block, std::size_t first_row);
+    void skip_to_epoch_candidate();
     bool next_piece(line_slot& line);
-    void remember_skipped_pieces(const char* first, const char* end);
-    // Bytes from next_ to the end of the read buffer (not only of its data), all safe to load.
-    std::size_t readable() const { return static_cast<std::size_t>(buffer_.data() + buffer_.size() - next_); }
-    bool assemble_piece(line_slot& line);
     bool continue_piece(line_slot& line);
     bool refill();
-    void keep_lines_alive();
     void keep_alive(line_slot& line) const;
-    bool holds(const char* byte) const;
     std::size_t input_capacity() const;
+    std::size_t available() const { return static_cast<std::size_t>(end_ - next_); }
 
     byte_source& source_;
     std::span<char> buffer_;
@@ -141,10 +159,14 @@ private:
     const char* end_ = nullptr;
     bool input_ended_ = false;
     bool read_failed_ = false;
+    // A call that stopped because the source had no bytes yet (the page's, fed chunk by chunk)
+    // is taken up where it stopped by the next: in the search, with its window as it was, or
+    // at the element row it was reading, with the piece it had begun.
+    enum class stop_point : unsigned char { none, search, element_rows };
     bool waiting_ = false;
     stop_point stopped_at_ = stop_point::none;
-    std::size_t next_row_ = 0;             // with stop_point::element_rows, the row to read next
-    line_slot* partial_piece_ = nullptr;   // a piece begun, its bytes so far in its own storage
+    std::size_t next_row_ = 0;            // with stop_point::element_rows
+    line_slot* partial_piece_ = nullptr;  // its bytes so far in its own storage
     search_window window_;
     epoch_line_test is_epoch_text_;
     element_block* capture_ = nullptr;  // the block whose rows are being read, if any

@@ -381,8 +381,10 @@ constexpr std::string_view INFINITY_TEXT = "inf";
 
 }  // namespace
 
-std::size_t epoch_mjd_text(std::string_view epoch_line, char* out) {
-    epoch_line = epoch_line.substr(0, LINE_PIECE_BYTES);  // a line, whatever the caller passed
+// The readings above load past the number's end, which lies within the line: the room after the
+// line lets them.
+std::size_t epoch_mjd_text(padded_view padded, char* out) {
+    const std::string_view epoch_line = padded;
     std::string_view number;
     if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
         number = {epoch_line.data() + mark + JDT_MARK.size(), epoch_line.size() - mark - JDT_MARK.size()};

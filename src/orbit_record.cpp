@@ -95,7 +95,10 @@ char* put_row(char* p, const orbit_record& record) {
 
 }  // namespace
 
-void split_designation(std::string_view line, orbit_record& record) {
+// Within the line, whose room after it every part of it has after it too: the parts are copied
+// as rows are, in whole vectors.
+void split_designation(padded_view padded, orbit_record& record) {
+    const std::string_view line = padded;
     const std::size_t open = masks::find_byte(line.data(), line.size(), '(');
     const std::size_t after_open = open == line.size() ? open : open + 1;
     const std::size_t close = after_open + masks::find_byte(line.data() + after_open, line.size() - after_open, ')');
@@ -109,7 +112,8 @@ void split_designation(std::string_view line, orbit_record& record) {
     record.name.assign_from_row(trim_whitespace(name));
 }
 
-std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out) {
+std::size_t column_field(padded_view padded, std::size_t first, std::size_t last, char* out) {
+    const std::string_view line = padded;
     if (line.size() <= first) return 0;
     const std::size_t end = last < line.size() ? last + 1 : line.size();
     const std::size_t width = end - first;

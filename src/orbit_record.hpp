@@ -41,8 +41,8 @@ struct text_field {
         std::memcpy(text, value.data(), value.size());
         length = value.size();
     }
-    // The same for text inside a row, copied in whole 16-byte vectors: the copy may read into
-    // the row's slack, and write as far into the field's room.
+    // The same for text inside a row (a part of a padded_view), copied in whole 16-byte
+    // vectors: the copy reads into the row's slack, and writes as far into the field's room.
     void assign_from_row(std::string_view value) {
         assert(value.size() + COLUMN_FIELD_ROOM <= Capacity);
         for (std::size_t at = 0; at < value.size(); at += 16) std::memcpy(text + at, value.data() + at, 16);
@@ -105,23 +105,20 @@ inline constexpr std::size_t EPOCH_TEXT_CAPACITY = 24;
 static_assert(std::string_view("-1.23457e+308").size() <= LONGEST_VALUE);
 
 // The name after the first "(...)" and the text inside it; with no such pair, the whole line
-// and "(Unnamed)". The name is trimmed of whitespace, the number taken verbatim. LINE_SLACK
-// bytes after the line may be read, as after every row of a block.
-void split_designation(std::string_view line, orbit_record& record);
+// and "(Unnamed)". The name is trimmed of whitespace, the number taken verbatim.
+void split_designation(padded_view line, orbit_record& record);
 
 // The bytes of columns first..last that are not whitespace, stored at `out`; returns how many.
-// `out` has room for last - first + 1 bytes and never less than COLUMN_FIELD_ROOM. LINE_SLACK
-// bytes after the line may be read, as after every row of a block.
-std::size_t column_field(std::string_view line, std::size_t first, std::size_t last, char* out);
+// `out` has room for last - first + 1 bytes and never less than COLUMN_FIELD_ROOM.
+std::size_t column_field(padded_view line, std::size_t first, std::size_t last, char* out);
 
 // The Julian date after the first "JDT" of the line, less MJD_OFFSET, written as printf's %g
 // writes it on the systems this table format comes from: six significant digits rounded half-up
 // from the 17-digit decimal expansion, and a three-digit exponent ("-2.4e+006"). The number is
 // read as atof reads it, with D and d also taken as exponent markers; text that is not a number
 // reads as 0, and a value too large for a double gives "inf" or "-inf". Stores at most
-// EPOCH_TEXT_CAPACITY bytes at `out` and returns how many. LINE_SLACK bytes after the line may
-// be read, as after every row of a block.
-std::size_t epoch_mjd_text(std::string_view epoch_line, char* out);
+// EPOCH_TEXT_CAPACITY bytes at `out` and returns how many.
+std::size_t epoch_mjd_text(padded_view epoch_line, char* out);
 
 void convert_block(const element_block& block, orbit_record& record);
 

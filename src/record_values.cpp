@@ -230,7 +230,7 @@ double number_value(std::string_view text) {
 }
 
 bool is_comet_block(const element_block& block) {
-    return block.row(2).starts_with(COMET_FIRST_LINE) && block.row(3).starts_with(COMET_SECOND_LINE);
+    return block.row(2).text().starts_with(COMET_FIRST_LINE) && block.row(3).text().starts_with(COMET_SECOND_LINE);
 }
 
 bool designation_number(std::string_view number, std::int64_t& value) {

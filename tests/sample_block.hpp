@@ -24,11 +24,8 @@ inline constexpr std::string_view EROS_BLOCK[BLOCK_ROWS] = {
 // functions that load whole vectors past a value's end. Cut to a piece when longer.
 class line_with_slack {
 public:
-    explicit line_with_slack(std::string_view text) {
-        slot_.length = std::min(text.size(), LINE_PIECE_BYTES);
-        std::memcpy(slot_.own, text.data(), slot_.length);
-    }
-    std::string_view text() const { return slot_.text(); }
+    explicit line_with_slack(std::string_view text) { slot_.assign(text); }
+    padded_view text() const { return slot_.text(); }
 
 private:
     line_slot slot_;
@@ -38,12 +35,7 @@ private:
 // guarantees after every row it hands out. Lines longer than a piece are cut to one.
 template <class Lines>
 void fill_rows(element_block& block, const Lines& lines) {
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) {
-        line_slot& slot = block.rows[row];
-        slot.length = std::min(std::string_view(lines[row]).size(), LINE_PIECE_BYTES);
-        std::memcpy(slot.own, std::string_view(lines[row]).data(), slot.length);
-        slot.data = slot.own;
-    }
+    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) block.rows[row].assign(lines[row]);
 }
 
 }  // namespace orbitcsv

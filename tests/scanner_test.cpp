@@ -1,3 +1,4 @@
+#include "reference_scanner.hpp"
 #include "scan_results.hpp"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,7 @@ class InputLines : public testing::TestWithParam<line_case> {};
 constexpr reads PAUSING_READS[] = {{1, true}, {3, true}, {64, true}, {131, true}};
 
 TEST_P(InputLines, AreTheSameForEveryBufferSize) {
+    EXPECT_EQ(reference::lines_of(GetParam().input), GetParam().lines) << "the rules read plainly";
     for (const std::size_t size : BUFFER_SIZES) {
         EXPECT_EQ(lines_of(GetParam().input, size), GetParam().lines) << "buffer of " << size;
     }
@@ -118,6 +120,7 @@ const std::string PROSE_AFTER = std::string(70, 'p') + "\n" + std::string(70, 'q
 // anything has been read.
 TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
     const std::string& input = GetParam().input;
+    EXPECT_EQ(reference::blocks_of(input), GetParam().blocks) << "the rules read plainly";
     std::vector<block_rows> after_a_block = GetParam().blocks;
     after_a_block.insert(after_a_block.begin(), rows(""));
     for (const std::size_t size : BUFFER_SIZES) {
@@ -179,8 +182,10 @@ std::string mixed_input() {
 
 TEST(ElementScanner, GivesTheSameBlocksForEveryBufferSizeOnMixedInput) {
     const std::string input = mixed_input();
-    const std::vector<block_rows> expected = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
+    const std::vector<block_rows> expected = reference::blocks_of(input);
     EXPECT_GT(expected.size(), 100u);
+    EXPECT_EQ(blocks_of(input, DEFAULT_READ_BUFFER_BYTES), expected);
+    EXPECT_EQ(lines_of(input, DEFAULT_READ_BUFFER_BYTES), reference::lines_of(input));
     for (const std::size_t size : {1, 2, 7, 64, 131, 132, 133, 4096}) {
         EXPECT_EQ(blocks_of(input, size), expected) << "buffer of " << size;
     }
