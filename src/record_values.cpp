@@ -132,27 +132,38 @@ double value_of_number(std::string_view text) {
 
 constexpr std::size_t EPOCH_FIELD = value_field_index(&orbit_record::epoch_mjd);
 
-// A value field of the usual form, digits with at most one point after a sign or none, read in
-// one pass: the form told from two masks of one 16-byte load (the field has room for it), the
-// value as parse_plain_decimal takes it. False for a field of any other form, untouched.
-bool read_usual_field(const text_field<FIELD_CAPACITY>& field, double& value) {
+constexpr std::string_view COMET_FIRST_LINE = "T ";
+constexpr std::string_view COMET_SECOND_LINE = "q ";
+constexpr std::string_view FORMULA_STARTS = "=+-@";
+
+// A value field of the usual form, digits with at most one point after a sign or none, told from
+// two masks of one 16-byte load (the field has room for it): nearly every value. Gives where the
+// point stands (the length when there is none); false for any other form.
+bool usual_form(const text_field<FIELD_CAPACITY>& field, std::size_t& point) {
     static_assert(FIELD_CAPACITY >= 16);
-    constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
     const std::size_t length = field.length;
     if (length == 0 || length > 16) return false;
-    const char* const text = field.text;
     const std::uint32_t within = masks::low_bits(length);
-    const std::uint32_t digits = masks::digit16(text) & within;
-    const std::uint32_t points = masks::equal16(text, '.') & within;
-    const std::size_t sign = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const std::uint32_t digits = masks::digit16(field.text) & within;
+    const std::uint32_t points = masks::equal16(field.text, '.') & within;
+    const std::uint32_t sign = field.text[0] == '-' || field.text[0] == '+' ? 1 : 0;
     if (digits == 0 || (digits | points | sign) != within || (points & (points - 1)) != 0) return false;
-    const std::size_t point = points != 0 ? static_cast<std::size_t>(std::countr_zero(points)) : length;
-    // The digits side by side, the point taken out, then read eight at a time. The field's room
-    // takes the whole 16-byte copies.
+    point = points != 0 ? static_cast<std::size_t>(std::countr_zero(points)) : length;
+    return true;
+}
+
+// The value of a field of the usual form: its digits side by side, the point taken out, read eight
+// at a time (the field's room takes the whole loads), then Clinger's fast path. False for one of
+// more digits than an exact double holds.
+bool usual_value(const text_field<FIELD_CAPACITY>& field, std::size_t point, double& value) {
+    constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
+    const char* const text = field.text;
+    const std::size_t length = field.length;
+    const std::size_t sign = text[0] == '-' || text[0] == '+' ? 1 : 0;
     char side_by_side[32];
     std::memcpy(side_by_side, text + sign, 16);
     std::memcpy(side_by_side + (point - sign), text + point + 1, 16);
-    const auto count = static_cast<unsigned>(length - sign - (points != 0 ? 1 : 0));
+    const auto count = static_cast<unsigned>(length - sign - (point < length ? 1 : 0));
     std::uint64_t number = 0;
     if constexpr (std::endian::native == std::endian::little) {
         std::uint64_t high, low;
@@ -173,18 +184,34 @@ bool read_usual_field(const text_field<FIELD_CAPACITY>& field, double& value) {
     return true;
 }
 
+// Whether a value field is a number.
+bool field_is_number(const text_field<FIELD_CAPACITY>& field) {
+    std::size_t point;
+    return usual_form(field, point) || is_number(field.view());
+}
+
 // A value field as a number; NaN, and `number` false, where it is not one.
 double read_field(const text_field<FIELD_CAPACITY>& field, bool& number) {
+    std::size_t point;
     double value;
-    number = true;
-    if (read_usual_field(field, value)) return value;
+    if (usual_form(field, point)) {
+        number = true;
+        return usual_value(field, point, value) ? value : value_of_number(field.view());
+    }
     number = is_number(field.view());
     return number ? value_of_number(field.view()) : std::numeric_limits<double>::quiet_NaN();
 }
 
-constexpr std::string_view COMET_FIRST_LINE = "T ";
-constexpr std::string_view COMET_SECOND_LINE = "q ";
-constexpr std::string_view FORMULA_STARTS = "=+-@";
+// The marks a row has besides its values': a comet block, a name or number like a formula.
+row_marks block_marks(const element_block& block, const orbit_record& record) {
+    const auto formula_like = [](std::string_view text) {
+        return !text.empty() && FORMULA_STARTS.find(text.front()) != std::string_view::npos;
+    };
+    row_marks marks = is_comet_block(block) ? COMET_BLOCK_MARK : 0;
+    if (formula_like(record.name.view()) || formula_like(record.number.view())) marks |= FORMULA_MARK;
+    return marks;
+}
+
 
 constexpr std::string_view COMET_WORDS = "Comet block: the table does not read its T, q and z lines";
 constexpr std::string_view NOT_NUMBERS_WORDS = "Not numbers: ";
@@ -244,22 +271,33 @@ bool designation_number(std::string_view number, std::int64_t& value) {
 }
 
 row_marks read_row(const element_block& block, const orbit_record& record, std::span<double, VALUE_COUNT> values) {
-    row_marks marks = 0;
+    row_marks marks = block_marks(block, record);
     [&]<std::size_t... Field>(std::index_sequence<Field...>) {
         bool number = true;
         ((values[Field] = read_field(record.*VALUE_FIELDS[Field], number), marks |= static_cast<row_marks>(!number << Field)), ...);
     }(std::make_index_sequence<VALUE_COUNT>{});
-    if (is_comet_block(block)) {
-        marks |= COMET_BLOCK_MARK;
+    if (marks & COMET_BLOCK_MARK) {
         for (std::size_t field = 0; field < VALUE_COUNT; ++field) {
             if (field != EPOCH_FIELD) values[field] = std::numeric_limits<double>::quiet_NaN();
         }
     }
-    const auto formula_like = [](std::string_view text) {
-        return !text.empty() && FORMULA_STARTS.find(text.front()) != std::string_view::npos;
-    };
-    if (formula_like(record.name.view()) || formula_like(record.number.view())) marks |= FORMULA_MARK;
     return marks;
+}
+
+row_marks mark_row(const element_block& block, const orbit_record& record) {
+    row_marks marks = block_marks(block, record);
+    [&]<std::size_t... Field>(std::index_sequence<Field...>) {
+        ((marks |= static_cast<row_marks>(!field_is_number(record.*VALUE_FIELDS[Field]) << Field)), ...);
+    }(std::make_index_sequence<VALUE_COUNT>{});
+    return marks;
+}
+
+double field_value(const orbit_record& record, row_marks marks, std::size_t field) {
+    if ((marks & (1u << field)) || ((marks & COMET_BLOCK_MARK) && field != EPOCH_FIELD)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    bool number;
+    return read_field(record.*VALUE_FIELDS[field], number);
 }
 
 std::size_t describe_marks(row_marks marks, std::span<const std::string_view, VALUE_COUNT> values, char* out) {

@@ -55,6 +55,11 @@ bool designation_number(std::string_view number, std::int64_t& value);
 // in its lines in another sense than the table's. Most fields take one pass each.
 row_marks read_row(const element_block& block, const orbit_record& record, std::span<double, VALUE_COUNT> values);
 
+// The same in two steps, for a reader that needs the values of a few fields only (the page, for
+// its pictures): the row's marks, then the value of field `field` (an index into VALUE_FIELDS).
+row_marks mark_row(const element_block& block, const orbit_record& record);
+double field_value(const orbit_record& record, row_marks marks, std::size_t field);
+
 // The words that say why a row is marked, for a person, joined by "; ": "Comet block: ..." (and
 // then nothing of its values), "Not numbers: Semimajor axis “unknown”, Eccentricity empty",
 // "Name or number begins with ...". `values` are the row's value fields. Writes at most

@@ -81,7 +81,11 @@ TEST(ReadRow, ReadsEveryFieldAsNumberValueDoes) {
         }
         double values[VALUE_COUNT];
         const row_marks marks = read_row(row.block, row.record, values);
+        // In two steps, as the page reads a row, the same.
+        ASSERT_EQ(mark_row(row.block, row.record), marks);
         for (std::size_t field = 0; field < VALUE_COUNT; ++field) {
+            const double value = field_value(row.record, marks, field);
+            ASSERT_TRUE(same_double(value, values[field]) || (std::isnan(value) && std::isnan(values[field])));
             ASSERT_EQ(((marks >> field) & 1) != 0, !is_number(texts[field])) << texts[field];
             const double expected = number_value(texts[field]);
             ASSERT_TRUE(same_double(values[field], expected) || (std::isnan(values[field]) && std::isnan(expected)))

@@ -67,12 +67,12 @@ public:
     static constexpr std::size_t INCLINATION = value_field_index(&orbit_record::inclination);
 
     void add(const element_block& block, const orbit_record& record, std::uint64_t length) {
-        double values[VALUE_COUNT];
+        const row_marks marks = mark_row(block, record);
         lengths_[count_] = static_cast<std::uint32_t>(length);
-        marks_[count_] = read_row(block, record, values);
-        semimajor_axes_[count_] = static_cast<float>(values[SEMIMAJOR_AXIS]);
-        eccentricities_[count_] = static_cast<float>(values[ECCENTRICITY]);
-        inclinations_[count_] = static_cast<float>(values[INCLINATION]);
+        marks_[count_] = marks;
+        semimajor_axes_[count_] = static_cast<float>(field_value(record, marks, SEMIMAJOR_AXIS));
+        eccentricities_[count_] = static_cast<float>(field_value(record, marks, ECCENTRICITY));
+        inclinations_[count_] = static_cast<float>(field_value(record, marks, INCLINATION));
         if (++count_ == CAPACITY) hand_over();
     }
     void hand_over() {
