@@ -68,8 +68,12 @@ async function convert({ id, input, name }) {
     type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, reason,
     scatter: { drawn: scatter.drawn, whole: scatter.whole },
   });
-  // The download comes a moment after the summary line: making the Blob copies the whole table.
-  self.postMessage({ type: 'table', id, table: store.toBlob() });
+  // The download comes a moment after the summary line: making the Blob copies the whole table
+  // to the browser, and the page's main thread, making its URL, would wait for the copy (a
+  // third of a second for a table of 240 MB). It is handed over once its last byte can be read.
+  const table = store.toBlob();
+  await table.slice(-1).arrayBuffer();
+  self.postMessage({ type: 'table', id, table });
 }
 
 // Rows to show: the given table indices, or positions from..to in the order last asked for
