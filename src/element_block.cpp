@@ -257,9 +257,7 @@ bool element_scanner::take_block_at_hand(element_block& block) {
     constexpr std::size_t LAST_EPOCH_INDEX = 2;  // after a designation and an "Id" line
     line_finder::line_starts starts;
     line_finder lines(next_, available(), starts);
-    // The epoch line is usually the second, after the designation: its block's seven lines are
-    // found in one go; an "Id" line between takes one more.
-    if (!lines.find(LAST_EPOCH_INDEX + ELEMENT_LINES)) return false;
+    if (!lines.find(LAST_EPOCH_INDEX + 1)) return false;
     std::size_t epoch = 0;
     while (!masks::starts_with(lines.raw_line(epoch), EPOCH_PREFIX)) {
         if (++epoch > LAST_EPOCH_INDEX) return false;
