@@ -242,7 +242,7 @@ constexpr std::uint32_t low_bits(std::size_t count) {
 
 // memchr: the first `c` among the `length` bytes at p, or null; reads none past them. The C
 // libraries of x86-64 and arm64 have a vectorised memchr; WebAssembly's looks at a word at a
-// time, and the search of prose for "Epoch " took a third of the page's conversion with it.
+// time, which made the search of prose for "Epoch " a large part of the page's conversion.
 inline const char* find_first(const char* p, std::size_t length, char c) {
 #if defined(__wasm_simd128__)
     const char* const end = p + length;

@@ -249,7 +249,7 @@ bool element_scanner::search_block(element_block& block) {
     return search(block);
 }
 
-// Saves the window's bookkeeping (a fifth of the work) for a block right after the one before,
+// Saves the window's bookkeeping for a block right after the one before,
 // as in an element list: it usually stands whole in the buffer, its epoch line among the first
 // three lines of the search, and is taken in one pass where it lies. False, with nothing moved,
 // leaves anything else to search().

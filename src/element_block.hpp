@@ -103,7 +103,7 @@ class epoch_line_test {
 public:
     bool operator()(std::string_view line) {
         // An equality test, not masks::starts_with: natively that is string_view's three-way
-        // compare, which costs a prefix known only at run time some 20 instructions a block.
+        // compare, which costs more for a prefix known only at run time.
         if (reach_ != 0 && line.size() >= reach_ && masks::same_bytes(line.data(), marks_, reach_)) return true;
         return learn(line);
     }

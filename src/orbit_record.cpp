@@ -169,7 +169,7 @@ void write_csv_row(output_buffer& out, const orbit_record& record) {
 }
 
 // Kept a function of its own: inlined into the driver, which calls it once, the loop is compiled
-// with less room in registers and takes some forty instructions more per block.
+// with less room in registers and takes more instructions per block.
 [[gnu::noinline]] std::int64_t write_csv_table(element_scanner& scanner, output_buffer& out, element_block& block,
                                                orbit_record& record) {
     write_csv_header(out);

@@ -69,8 +69,8 @@ async function convert({ id, input, name }) {
     scatter: { drawn: scatter.drawn, whole: scatter.whole },
   });
   // The download comes a moment after the summary line: making the Blob copies the whole table
-  // to the browser, and the page's main thread, making its URL, would wait for the copy (a
-  // third of a second for a table of 240 MB). It is handed over once its last byte can be read.
+  // to the browser, and the page's main thread, making its URL, would wait for the copy, frozen.
+  // It is handed over once its last byte can be read.
   const table = store.toBlob();
   await table.slice(-1).arrayBuffer();
   self.postMessage({ type: 'table', id, table });
