@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <utility>
 
 namespace orbitcsv {
@@ -108,13 +109,15 @@ double parse_unsigned(const char* p, const char* end) {
 }
 #else
 // Without the C++ library's reading of doubles (libc++ before 17, the page's), strtod reads what
-// the fast path does not, from a copy that ends where the number does; the "C" locale is the only
-// one the programs that use this run in.
+// the fast path does not, from a copy that ends where the number does, all of it: a field's
+// fits on the stack, a longer text given to number_value is copied whole. The "C" locale is the
+// only one the programs that use this run in.
 double parse_unsigned(const char* p, const char* end) {
     double value = 0;
     if (parse_plain_decimal(p, end, value)) return value;
-    char text[LONGEST_VALUE + 1];
-    const auto length = std::min(static_cast<std::size_t>(end - p), LONGEST_VALUE);
+    const auto length = static_cast<std::size_t>(end - p);
+    if (length > FIELD_CAPACITY) return std::strtod(std::string(p, length).c_str(), nullptr);
+    char text[FIELD_CAPACITY + 1];
     std::memcpy(text, p, length);
     text[length] = '\0';
     return std::strtod(text, nullptr);

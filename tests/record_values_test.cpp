@@ -48,7 +48,9 @@ std::string random_number(std::uint32_t& state) {
 
 TEST(NumberValue, IsTheNearestDoubleAsStrtodGivesIt) {
     const std::string extremes[] = {"1e400", "-1e400", "1e-400", "4.9e-324", "2.5e-324", "1.7976931348623157e308",
-                                    "9007199254740993", "9007199254740992", "0.1", "-0", "-0.0", "00000000000000.1"};
+                                    "9007199254740993", "9007199254740992", "0.1", "-0", "-0.0", "00000000000000.1",
+                                    // longer than a written value, as a field may hold
+                                    "0.000000000000000000000012345678901234567", std::string(120, '7') + ".5e-100"};
     for (const std::string& text : extremes) EXPECT_TRUE(same_double(number_value(text), reference_value(text))) << text;
     std::uint32_t state = 2026;
     for (int k = 0; k < 200000; ++k) {
