@@ -155,33 +155,37 @@ bool usual_form(const text_field<FIELD_CAPACITY>& field, std::size_t& point) {
     return true;
 }
 
-// The value of a field of the usual form: its digits side by side, the point taken out, read eight
-// at a time (the field's room takes the whole loads), then Clinger's fast path. False for one of
-// more digits than an exact double holds.
+// The value of `count` (0 to 16) digits at `p`, read eight at a time from the text as it lies
+// (the field's room takes the whole loads).
+std::uint64_t digits_at(const char* p, unsigned count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto word_at = [](const char* at) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            return word;
+        };
+        if (count == 0) return 0;
+        if (count <= 8) return digits::digits_value(word_at(p), count);
+        return digits::digits_value(word_at(p), count - 8) * digits::POWERS_OF_10[8] + digits::digits_value(word_at(p + count - 8), 8);
+    } else {
+        std::uint64_t number = 0;
+        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(p[at] - '0');
+        return number;
+    }
+}
+
+// The value of a field of the usual form: the digits before the point and those after it, each
+// read in place (gathering them side by side first made the loads wait on the stores), then
+// Clinger's fast path. False for one of more digits than an exact double holds.
 bool usual_value(const text_field<FIELD_CAPACITY>& field, std::size_t point, double& value) {
     constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
     const char* const text = field.text;
     const std::size_t length = field.length;
     const std::size_t sign = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    char side_by_side[32];
-    std::memcpy(side_by_side, text + sign, 16);
-    std::memcpy(side_by_side + (point - sign), text + point + 1, 16);
-    const auto count = static_cast<unsigned>(length - sign - (point < length ? 1 : 0));
-    std::uint64_t number = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t high, low;
-        std::memcpy(&high, side_by_side, 8);
-        if (count <= 8) {
-            number = digits::digits_value(high, count);
-        } else {
-            std::memcpy(&low, side_by_side + count - 8, 8);
-            number = digits::digits_value(high, count - 8) * digits::POWERS_OF_10[8] + digits::digits_value(low, 8);
-        }
-    } else {
-        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(side_by_side[at] - '0');
-    }
-    if (number > LARGEST_EXACT) return false;
     const std::size_t decimals = point < length ? length - 1 - point : 0;
+    const std::uint64_t number = digits_at(text + sign, static_cast<unsigned>(point - sign)) * digits::POWERS_OF_10[decimals] +
+                                 digits_at(text + point + 1, static_cast<unsigned>(decimals));
+    if (number > LARGEST_EXACT) return false;
     const double magnitude = static_cast<double>(number) / EXACT_POWERS_OF_TEN[decimals];
     value = text[0] == '-' ? -magnitude : magnitude;
     return true;
