@@ -356,6 +356,32 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// While a frame's columns are made, the interpreter takes the arenas for their millions of names
+// in large pages, where the system gives them: fresh memory is touched a large page at a time,
+// not a small one, which on some machines is most of the cost of a name. The interpreter's own
+// way is back when this goes, and either may free the other's arenas.
+class large_page_arenas {
+public:
+    large_page_arenas() : swapped_(platform::arenas_in_large_pages()) {
+        if (!swapped_) return;
+        PyObject_GetArenaAllocator(&own_);
+        PyObjectArenaAllocator large{nullptr, [](void*, std::size_t bytes) { return platform::map_arena(bytes); },
+                                     [](void*, void* arena, std::size_t bytes) { platform::unmap_arena(arena, bytes); }};
+        PyObject_SetArenaAllocator(&large);
+    }
+    large_page_arenas(const large_page_arenas&) = delete;
+    large_page_arenas& operator=(const large_page_arenas&) = delete;
+    ~large_page_arenas() {
+        if (!swapped_) return;
+        PyObject_SetArenaAllocator(&own_);
+        platform::release_spare_arena();
+    }
+
+private:
+    bool swapped_;
+    PyObjectArenaAllocator own_{};
+};
+
 // The references an array of objects holds, let go with it.
 void release_objects(PyObject** objects, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) Py_XDECREF(objects[k]);
@@ -469,6 +495,7 @@ public:
 
     // Every row's columns for the frame: see frame_columns::take.
     py::tuple columns() {
+        const large_page_arenas arenas;
         frame_columns columns;
         text_batch names(BATCH_ROWS * NAME_BYTES);
         text_batch notes(NOTE_BATCH_BYTES);
