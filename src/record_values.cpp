@@ -48,33 +48,6 @@ const char* number_end(const char* p, const char* end) {
     return p;
 }
 
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// The usual number of an element line, digits with at most one point and no exponent, in one
-// step: its digits as an integer of at most 2^53 and a power of ten up to 10^22 are both exact
-// doubles, and one division rounds their quotient correctly (Clinger's fast path, which the
-// general readings below take first too). False for any other number, with `value` untouched.
-bool parse_plain_decimal(const char* p, const char* end, double& value) {
-    constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
-    if (end - p > 19) return false;  // more digits than an integer holds
-    std::uint64_t digits = 0;
-    int decimals = -1;  // digits after the point, once there is one
-    for (; p != end; ++p) {
-        if (is_digit(*p)) {
-            digits = digits * 10 + static_cast<unsigned>(*p - '0');
-            if (decimals >= 0) ++decimals;
-        } else if (*p == '.' && decimals < 0) {
-            decimals = 0;
-        } else {
-            return false;
-        }
-    }
-    if (digits > LARGEST_EXACT || decimals >= static_cast<int>(std::size(EXACT_POWERS_OF_TEN))) return false;
-    value = decimals > 0 ? static_cast<double>(digits) / EXACT_POWERS_OF_TEN[decimals] : static_cast<double>(digits);
-    return true;
-}
-
 #if defined(__cpp_lib_to_chars)
 // A number too large or too small for a double, which std::from_chars leaves unread: infinity
 // when its first significant digit stands at a positive power of ten, else zero. Only the
@@ -101,20 +74,17 @@ double beyond_range(const char* p, const char* end) {
 // The value of an unsigned number of the form is_number states.
 double parse_unsigned(const char* p, const char* end) {
     double value = 0;
-    if (parse_plain_decimal(p, end, value)) return value;
     if (std::from_chars(p, end, value, std::chars_format::general).ec == std::errc::result_out_of_range) {
         return beyond_range(p, end);
     }
     return value;
 }
 #else
-// Without the C++ library's reading of doubles (libc++ before 17, the page's), strtod reads what
-// the fast path does not, from a copy that ends where the number does, all of it: a field's
-// fits on the stack, a longer text given to number_value is copied whole. The "C" locale is the
-// only one the programs that use this run in.
+// Without the C++ library's reading of doubles (libc++ before 17, the page's), strtod reads the
+// number from a copy that ends where it does, all of it: a field's fits on the stack, a longer
+// text given to number_value is copied whole. The "C" locale is the only one the programs that
+// use this run in.
 double parse_unsigned(const char* p, const char* end) {
-    double value = 0;
-    if (parse_plain_decimal(p, end, value)) return value;
     const auto length = static_cast<std::size_t>(end - p);
     if (length > FIELD_CAPACITY) return std::strtod(std::string(p, length).c_str(), nullptr);
     char text[FIELD_CAPACITY + 1];
@@ -174,9 +144,15 @@ std::uint64_t digits_at(const char* p, unsigned count) {
     }
 }
 
+// Up to the most decimals a field of the usual form (16 bytes at most, a point among them) has.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 // The value of a field of the usual form: the digits before the point and those after it, each
 // read in place (gathering them side by side first made the loads wait on the stores), then
-// Clinger's fast path. False for one of more digits than an exact double holds.
+// Clinger's fast path: an integer of at most 2^53 and a power of ten up to 10^22 are exact
+// doubles, so one division rounds their quotient correctly. False for one of more digits than
+// an exact double holds.
 bool usual_value(const text_field<FIELD_CAPACITY>& field, std::size_t point, double& value) {
     constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
     const char* const text = field.text;
@@ -218,7 +194,6 @@ row_marks block_marks(const element_block& block, const orbit_record& record) {
     if (formula_like(record.name.view()) || formula_like(record.number.view())) marks |= FORMULA_MARK;
     return marks;
 }
-
 
 constexpr std::string_view COMET_WORDS = "Comet block: the table does not read its T, q and z lines";
 constexpr std::string_view NOT_NUMBERS_WORDS = "Not numbers: ";
