@@ -376,9 +376,7 @@ bool element_scanner::next_piece(line_slot& line) {
     const bool whole = lines.find(1);
     // Without a newline, a piece shorter than LINE_PIECE_BYTES may go on after the buffer.
     if (!whole && available() < LINE_PIECE_BYTES) {
-        line.length = available();
-        std::memcpy(line.own, next_, line.length);
-        line.data = line.own;
+        line.assign({next_, available()});
         next_ = end_;
         return continue_piece(line);
     }

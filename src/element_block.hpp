@@ -67,7 +67,7 @@ struct line_slot {
     line_slot& operator=(const line_slot&) = delete;
 
     padded_view text() const { return {data, length}; }
-    // A line of the caller's own, cut to a piece: for tests and benchmarks.
+    // A copy of `line`, cut to a piece, in the slot's own storage.
     void assign(std::string_view line);
 
     const char* data = own;
