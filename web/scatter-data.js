@@ -31,9 +31,10 @@ export class ScatterData {
     for (let k = 0; k < a.length; ++k) if (this.drawable[k]) ++bins[Math.min(HISTOGRAM_BINS - 1, Math.floor((a[k] / largest) * HISTOGRAM_BINS))];
     let bin = 0;
     for (let seen = 0; bin < HISTOGRAM_BINS - 1 && (seen += bins[bin]) < drawn * 0.995; ++bin);
+    const x1 = drawn === 0 ? 6 : ((bin + 1) / HISTOGRAM_BINS) * largest * 1.05;
     this.whole = {
-      e: { x0: 0, x1: drawn === 0 ? 6 : ((bin + 1) / HISTOGRAM_BINS) * largest * 1.05, y0: 0, y1: 1 },
-      i: { x0: 0, x1: drawn === 0 ? 6 : ((bin + 1) / HISTOGRAM_BINS) * largest * 1.05, y0: 0, y1: Math.min(180, largestI * 1.05) },
+      e: { x0: 0, x1, y0: 0, y1: 1 },
+      i: { x0: 0, x1, y0: 0, y1: Math.min(180, largestI * 1.05) },
     };
   }
 
@@ -49,11 +50,12 @@ export class ScatterData {
     const ys = this.ys(against);
     const sx = width / (range.x1 - range.x0);
     const sy = height / (range.y1 - range.y0);
+    const shown = (k) => this.drawable[k] && xs[k] >= range.x0 && xs[k] <= range.x1 && ys[k] >= range.y0 && ys[k] <= range.y1;
     let inView = 0;
     let sumX = 0;
     let sumY = 0;
     for (let k = 0; k < xs.length; ++k) {
-      if (!this.drawable[k] || xs[k] < range.x0 || xs[k] > range.x1 || ys[k] < range.y0 || ys[k] > range.y1) continue;
+      if (!shown(k)) continue;
       ++inView;
       sumX += xs[k];
       sumY += ys[k];
@@ -63,7 +65,7 @@ export class ScatterData {
       const dots = new Float32Array(2 * inView);
       let at = 0;
       for (let k = 0; k < xs.length && at < dots.length; ++k) {
-        if (!this.drawable[k] || xs[k] < range.x0 || xs[k] > range.x1 || ys[k] < range.y0 || ys[k] > range.y1) continue;
+        if (!shown(k)) continue;
         dots[at++] = (xs[k] - range.x0) * sx;
         dots[at++] = height - (ys[k] - range.y0) * sy;
       }
