@@ -437,8 +437,7 @@ public:
         std::unique_ptr<char[]> storage(new char[OUTPUT_BUFFER_BYTES]);
         if (target.is_none()) {
             bytes_sink sink(errors_);
-            const std::int64_t rows = write_table(sink, storage.get());
-            (void)rows;
+            write_table(sink, storage.get());
             return sink.take();
         }
         if (PyLong_Check(target.ptr())) {

@@ -129,5 +129,4 @@ void* map_arena(std::size_t) { return nullptr; }
 void unmap_arena(void*, std::size_t) {}
 void release_spare_arena() {}
 
-
 }  // namespace orbitcsv::platform

@@ -41,7 +41,8 @@ export async function* blobChunks(blob, size = CHUNK_BYTES) {
 }
 
 // Text (pasted) as UTF-8, in chunks of at most `size` characters as a chosen file is read, each
-// encoded into one buffer used over and over: encoding the whole text at once is much slower. A chunk never ends between the two halves of a surrogate pair.
+// encoded into one buffer used over and over: encoding the whole text at once is much slower. A
+// chunk never ends between the two halves of a surrogate pair.
 export async function* textChunks(text, size = CHUNK_BYTES) {
   const encoder = new TextEncoder();
   const buffer = new Uint8Array(3 * (size + 1));  // three bytes a code unit at most, a pair kept whole
