@@ -299,8 +299,7 @@ bool element_scanner::search(element_block& block) {
                 break;
             }
         }
-        window_.current = (window_.current + 1) % WINDOW_SLOTS;
-        if (window_.earlier_lines < 2) ++window_.earlier_lines;
+        window_.advance();
     }
 
     const auto designation = designation_line([&](std::size_t k) -> std::optional<std::string_view> {
@@ -355,8 +354,7 @@ void element_scanner::skip_to_epoch_candidate() {
     const char* const last = piece_start_before(next_, candidate);
     const auto remember = [&](const char* piece, const char* piece_end) {
         point_at(window_.slots[window_.current], piece, static_cast<std::size_t>(piece_end - piece));
-        window_.current = (window_.current + 1) % WINDOW_SLOTS;
-        if (window_.earlier_lines < 2) ++window_.earlier_lines;
+        window_.advance();
     };
     if (last != next_) remember(piece_start_before(next_, last), last);
     remember(last, candidate);

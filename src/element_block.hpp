@@ -40,14 +40,6 @@ public:
     std::string_view text() const { return {data_, size_}; }
     // Text as text; the promise of the room after it goes unused.
     operator std::string_view() const { return text(); }
-    const char* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    // The bytes from `first`, `count` of them at most: as much room follows them.
-    padded_view part(std::size_t first, std::size_t count = std::string_view::npos) const {
-        const std::size_t start = first < size_ ? first : size_;
-        return {data_ + start, count < size_ - start ? count : size_ - start};
-    }
 
 private:
     friend struct line_slot;
@@ -87,6 +79,12 @@ struct search_window {
     line_slot slots[WINDOW_SLOTS];
     std::size_t current = 0;
     std::size_t earlier_lines = 0;  // lines of this search before the current one, at most 2
+
+    // The current line becomes the one before the next.
+    void advance() {
+        current = (current + 1) % WINDOW_SLOTS;
+        if (earlier_lines < 2) ++earlier_lines;
+    }
 };
 
 // The text of a line piece as the rest of the program sees it: it ends at the first zero byte,
