@@ -185,6 +185,12 @@ double read_field(const text_field<FIELD_CAPACITY>& field, bool& number) {
     return number ? value_of_number(field.view()) : std::numeric_limits<double>::quiet_NaN();
 }
 
+// Whether field `field` of a row with `marks` has no value: its text is not a number, or the row
+// is a comet block's, whose lines hold other elements than the table's but for the epoch.
+bool value_missing(row_marks marks, std::size_t field) {
+    return (marks & (1u << field)) || ((marks & COMET_BLOCK_MARK) && field != EPOCH_FIELD);
+}
+
 // The marks a row has besides its values': a comet block, a name or number like a formula.
 row_marks block_marks(const element_block& block, const orbit_record& record) {
     const auto formula_like = [](std::string_view text) {
@@ -260,7 +266,7 @@ row_marks read_row(const element_block& block, const orbit_record& record, std::
     }(std::make_index_sequence<VALUE_COUNT>{});
     if (marks & COMET_BLOCK_MARK) {
         for (std::size_t field = 0; field < VALUE_COUNT; ++field) {
-            if (field != EPOCH_FIELD) values[field] = std::numeric_limits<double>::quiet_NaN();
+            if (value_missing(marks, field)) values[field] = std::numeric_limits<double>::quiet_NaN();
         }
     }
     return marks;
@@ -275,9 +281,7 @@ row_marks mark_row(const element_block& block, const orbit_record& record) {
 }
 
 double field_value(const orbit_record& record, row_marks marks, std::size_t field) {
-    if ((marks & (1u << field)) || ((marks & COMET_BLOCK_MARK) && field != EPOCH_FIELD)) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
+    if (value_missing(marks, field)) return std::numeric_limits<double>::quiet_NaN();
     bool number;
     return read_field(record.*VALUE_FIELDS[field], number);
 }
