@@ -159,7 +159,7 @@ const tableView = new TableView($('table'), {
 const orbitView = new OrbitView($('orbits'), $('orbit-legend'), $('orbit-tip'), $('orbit-count'));
 const scatter = new ScatterPlot($('scatter'), {
   count: $('scatter-count'), tip: $('scatter-tip'), hint: $('scatter-hint'),
-  ask: (message) => ask({ ...message, id: viewed.id }).then((answer) => answer),
+  ask: (message) => ask({ ...message, id: viewed.id }),
 });
 
 // Asks the worker for the rows in the run's order, saying what it does meanwhile (a sort or a

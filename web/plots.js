@@ -426,8 +426,9 @@ export class ScatterPlot {
     const ratio = window.devicePixelRatio || 1;
     if (this.canvas.clientWidth < 100) return;
     const area = plotArea(this.canvas.clientWidth, this.canvas.clientHeight);
+    const palette = colors();
     const view = {
-      against: this.against, range: { ...this.range }, color: colors().point.split(',').map(Number),
+      against: this.against, range: { ...this.range }, color: palette.point.split(',').map(Number),
       width: Math.max(1, Math.round(area.width * ratio)), height: Math.max(1, Math.round(area.height * ratio)),
     };
     this.area = area;
@@ -437,7 +438,6 @@ export class ScatterPlot {
     const prepared = prepare(this.canvas);
     if (prepared === null) return;
     const { context } = prepared;
-    const palette = colors();
     this.centre = picture.centre;
     if (picture.dots) {
       context.save();

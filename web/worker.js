@@ -118,7 +118,7 @@ function order({ id, request, sortColumn, descending, filter }) {
 }
 
 // The scatter plot's picture of a view, handed over with its memory.
-function picture({ id, request, view }) {
+async function picture({ id, request, view }) {
   const drawn = scatters.get(id).picture(view);
   const buffers = [drawn.dots?.buffer ?? drawn.pixels.buffer];
   self.postMessage({ type: 'picture', id, request, picture: drawn }, buffers);
@@ -133,7 +133,7 @@ async function nearest({ id, request, near }) {
 }
 
 self.onmessage = ({ data }) => {
-  const reply = (work) => Promise.resolve(work).catch((error) => self.postMessage({ type: 'error', id: data.id, request: data.request, error: String(error) }));
+  const reply = (work) => work.catch((error) => self.postMessage({ type: 'error', id: data.id, request: data.request, error: String(error) }));
   switch (data.type) {
     case 'convert':
       queue = queue.then(() => reply(convert(data)));
@@ -148,7 +148,7 @@ self.onmessage = ({ data }) => {
       reply(order(data));
       break;
     case 'picture':
-      reply(Promise.resolve().then(() => picture(data)));
+      reply(picture(data));
       break;
     case 'nearest':
       reply(nearest(data));
