@@ -109,10 +109,17 @@ constexpr std::string_view COMET_FIRST_LINE = "T ";
 constexpr std::string_view COMET_SECOND_LINE = "q ";
 constexpr std::string_view FORMULA_STARTS = "=+-@";
 
+// Where the parts of a value of the usual form stand: the digits begin after the sign (0 or 1
+// byte), the point at `point` (the length when there is none).
+struct usual_layout {
+    std::size_t sign;
+    std::size_t point;
+};
+
 // A value field of the usual form, digits with at most one point after a sign or none, told from
-// two masks of one 16-byte load (the field has room for it): nearly every value. Gives where the
-// point stands (the length when there is none); false for any other form.
-bool usual_form(const text_field<FIELD_CAPACITY>& field, std::size_t& point) {
+// two masks of one 16-byte load (the field has room for it): nearly every value. False for any
+// other form.
+bool usual_form(const text_field<FIELD_CAPACITY>& field, usual_layout& layout) {
     static_assert(FIELD_CAPACITY >= 16);
     const std::size_t length = field.length;
     if (length == 0 || length > 16) return false;
@@ -121,7 +128,7 @@ bool usual_form(const text_field<FIELD_CAPACITY>& field, std::size_t& point) {
     const std::uint32_t points = masks::equal16(field.text, '.') & within;
     const std::uint32_t sign = field.text[0] == '-' || field.text[0] == '+' ? 1 : 0;
     if (digits == 0 || (digits | points | sign) != within || (points & (points - 1)) != 0) return false;
-    point = points != 0 ? static_cast<std::size_t>(std::countr_zero(points)) : length;
+    layout = {sign, points != 0 ? static_cast<std::size_t>(std::countr_zero(points)) : length};
     return true;
 }
 
@@ -153,11 +160,11 @@ constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,
 // Clinger's fast path: an integer of at most 2^53 and a power of ten up to 10^22 are exact
 // doubles, so one division rounds their quotient correctly. False for one of more digits than
 // an exact double holds.
-bool usual_value(const text_field<FIELD_CAPACITY>& field, std::size_t point, double& value) {
+bool usual_value(const text_field<FIELD_CAPACITY>& field, usual_layout layout, double& value) {
     constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
     const char* const text = field.text;
     const std::size_t length = field.length;
-    const std::size_t sign = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const auto [sign, point] = layout;
     const std::size_t decimals = point < length ? length - 1 - point : 0;
     const std::uint64_t number = digits_at(text + sign, static_cast<unsigned>(point - sign)) * digits::POWERS_OF_10[decimals] +
                                  digits_at(text + point + 1, static_cast<unsigned>(decimals));
@@ -169,17 +176,17 @@ bool usual_value(const text_field<FIELD_CAPACITY>& field, std::size_t point, dou
 
 // Whether a value field is a number.
 bool field_is_number(const text_field<FIELD_CAPACITY>& field) {
-    std::size_t point;
-    return usual_form(field, point) || is_number(field.view());
+    usual_layout layout;
+    return usual_form(field, layout) || is_number(field.view());
 }
 
 // A value field as a number; NaN, and `number` false, where it is not one.
 double read_field(const text_field<FIELD_CAPACITY>& field, bool& number) {
-    std::size_t point;
+    usual_layout layout;
     double value;
-    if (usual_form(field, point)) {
+    if (usual_form(field, layout)) {
         number = true;
-        return usual_value(field, point, value) ? value : value_of_number(field.view());
+        return usual_value(field, layout, value) ? value : value_of_number(field.view());
     }
     number = is_number(field.view());
     return number ? value_of_number(field.view()) : std::numeric_limits<double>::quiet_NaN();
