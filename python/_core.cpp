@@ -358,12 +358,14 @@ private:
 
 // While a frame's columns are made, the interpreter takes the arenas for their millions of names
 // in large pages, where the system gives them: fresh memory is touched a large page at a time,
-// not a small one, which on some machines is most of the cost of a name. The interpreter's own
-// way is back when this goes, and either may free the other's arenas.
+// not a small one, which on some machines is most of the cost of a name. Either way may free the
+// other's arenas. Frames made in several threads at once (each lets go of the interpreter while
+// it reads) share one swap, counted under the interpreter's lock: the interpreter's own way is
+// back when the last of them ends, whichever order they end in.
 class large_page_arenas {
 public:
-    large_page_arenas() : swapped_(platform::arenas_in_large_pages()) {
-        if (!swapped_) return;
+    large_page_arenas() {
+        if (!platform::arenas_in_large_pages() || users_++ > 0) return;
         PyObject_GetArenaAllocator(&own_);
         PyObjectArenaAllocator large{nullptr, [](void*, std::size_t bytes) { return platform::map_arena(bytes); },
                                      [](void*, void* arena, std::size_t bytes) { platform::unmap_arena(arena, bytes); }};
@@ -372,14 +374,14 @@ public:
     large_page_arenas(const large_page_arenas&) = delete;
     large_page_arenas& operator=(const large_page_arenas&) = delete;
     ~large_page_arenas() {
-        if (!swapped_) return;
+        if (!platform::arenas_in_large_pages() || --users_ > 0) return;
         PyObject_SetArenaAllocator(&own_);
         platform::release_spare_arena();
     }
 
 private:
-    bool swapped_;
-    PyObjectArenaAllocator own_{};
+    static inline std::size_t users_ = 0;
+    static inline PyObjectArenaAllocator own_{};
 };
 
 // The references an array of objects holds, let go with it.

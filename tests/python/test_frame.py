@@ -1,7 +1,10 @@
 # The frame: every value the double its text denotes, NaN where the text is not a number or the
 # block is a comet's, numbers as whole numbers, and a note that says why a value is missing.
+import ctypes
+import io
 import math
 import re
+import threading
 
 import numpy as np
 import orbitcsv
@@ -103,3 +106,53 @@ def test_an_input_without_blocks_gives_an_empty_frame_of_the_same_columns():
     frame = orbitcsv.read_frame(b"no blocks here\n")
     assert len(frame) == 0
     assert list(frame.columns) == orbitcsv.COLUMNS and frame["H"].dtype == np.float64
+
+
+class _ArenaAllocator(ctypes.Structure):
+    _fields_ = [("context", ctypes.c_void_p), ("alloc", ctypes.c_void_p), ("free", ctypes.c_void_p)]
+
+
+def _arena_allocator():
+    allocator = _ArenaAllocator()
+    ctypes.pythonapi.PyObject_GetArenaAllocator(ctypes.byref(allocator))
+    return allocator.alloc, allocator.free
+
+
+class _PausingReader:
+    """A binary file object over bytes that calls `pause` before its second read."""
+
+    def __init__(self, data, pause):
+        self._data = io.BytesIO(data)
+        self._pause = pause
+        self._reads = 0
+
+    def read(self, size=-1):
+        self._reads += 1
+        if self._reads == 2:
+            self._pause()
+        return self._data.read(min(size, 4096))
+
+
+def test_frames_made_in_two_threads_at_once_leave_the_interpreters_allocator_as_it_was():
+    # The first frame ends while the second is still being made: the interpreter's own way of
+    # taking memory must be back once both have ended, not the one the first left to the second.
+    before = _arena_allocator()
+    data = b"\n".join(EROS * 2000) + b"\n"
+    first_reading, second_reading, first_done = threading.Event(), threading.Event(), threading.Event()
+    frames = {}
+
+    def first():
+        frames["first"] = orbitcsv.read_frame(_PausingReader(data, lambda: (first_reading.set(), second_reading.wait())))
+        first_done.set()
+
+    def second():
+        first_reading.wait()
+        frames["second"] = orbitcsv.read_frame(_PausingReader(data, lambda: (second_reading.set(), first_done.wait())))
+
+    threads = [threading.Thread(target=first), threading.Thread(target=second)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert len(frames["first"]) == len(frames["second"]) == 2000
+    assert _arena_allocator() == before
