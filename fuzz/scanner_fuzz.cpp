@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const auto blocks = blocks_of(input, DEFAULT_READ_BUFFER_BYTES);
-    if (lines != reference::lines_of(input) || blocks != reference::blocks_of(input)) {
+    std::vector<block_place> expected_places;
+    if (lines != reference::lines_of(input) || blocks != reference::blocks_of(input, &expected_places)) {
         std::fprintf(stderr, "scanner fuzz: the lines or blocks differ from the rules read plainly\n");
         std::abort();
     }
@@ -32,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
     const std::size_t read_size = size > 1 ? 1 + data[size - 1] % 200 : SIZE_MAX;
     for (const std::size_t buffer : {std::size_t{1}, std::size_t{7}, std::size_t{131}, std::size_t{132}, picked}) {
+        std::vector<block_place> places;
+        if (blocks_of(input, buffer, {read_size, true}, &places) != blocks || places != expected_places) {
+            std::fprintf(stderr, "scanner fuzz: where blocks stand differs, buffer of %zu, reads of %zu\n", buffer, read_size);
+            std::abort();
+        }
         if (lines_of(input, buffer) != lines || blocks_of(input, buffer) != blocks ||
             blocks_of(input, DEFAULT_READ_BUFFER_BYTES, {read_size}) != blocks ||
             blocks_of(input, buffer, {read_size, true}) != blocks || lines_of(input, buffer, {read_size, true}) != lines) {

@@ -177,6 +177,14 @@ const char* after_last_newline(const char* first, const char* end, const char* o
     return otherwise;
 }
 
+// How many newlines [first, end) holds, 16 bytes at a time; nothing past `end` is read.
+std::uint64_t count_newlines(const char* first, const char* end) {
+    std::uint64_t count = 0;
+    for (; end - first >= 16; first += 16) count += static_cast<unsigned>(std::popcount(masks::newline16(first)));
+    for (; first != end; ++first) count += *first == '\n';
+    return count;
+}
+
 // Pieces begin after every newline, and every LINE_PIECE_BYTES bytes after that. Given a piece
 // start `first`, this is the start of the piece that ends just before `piece_end`.
 const char* piece_start_before(const char* first, const char* piece_end) {
@@ -278,6 +286,8 @@ bool element_scanner::take_block_at_hand(element_block& block) {
     point_at(block.rows[0], name.data(), name.size());
     point_at(block.rows[1], epoch_line.data(), epoch_line.size());
     lines.take_element_rows(block, epoch + 1, zero);
+    block_start_ = next_;
+    lines_ += epoch + 1 + ELEMENT_LINES;  // every line found ends in its newline
     next_ = lines.after(epoch + ELEMENT_LINES);
     return true;
 }
@@ -295,6 +305,8 @@ bool element_scanner::search(element_block& block) {
         if (masks::starts_with({line.data, line.length}, EPOCH_PREFIX)) {
             const std::string_view text(line.data, line_text_length(line.data, line.length));
             if (is_epoch_text_(text)) {
+                // The line's own newline, if it has one, is counted already.
+                epoch_line_ = lines_ + 1 - (line.data[line.length - 1] == '\n');
                 line.length = text.size();
                 break;
             }
@@ -314,6 +326,7 @@ bool element_scanner::search(element_block& block) {
         point_at(name_row, name_row.own, 0);
     }
     point_at(block.rows[1], window_.slots[window_.current].data, window_.slots[window_.current].length);
+    block_start_ = nullptr;
     capture_ = &block;
     return take_element_rows(block);
 }
@@ -325,6 +338,7 @@ bool element_scanner::take_element_rows(element_block& block) {
         line_finder lines(next_, available(), ELEMENT_LINES, starts);
         if (lines.find(ELEMENT_LINES)) {
             lines.take_element_rows(block, 0, lines.may_hold_zero());
+            lines_ += ELEMENT_LINES;
             next_ = lines.after(ELEMENT_LINES - 1);
             return true;
         }
@@ -345,19 +359,26 @@ bool element_scanner::read_element_rows(element_block& block, std::size_t first_
     return true;
 }
 
-// Prose is passed over in bulk to the next piece that may begin "Epoch "; the last two pieces
-// passed over take their places in the window, as if read one by one.
+// Prose is passed over in bulk to the next piece that may begin "Epoch "; the last pieces passed
+// over, as many as the window keeps above an epoch line, take their places in it, as if read one
+// by one.
 void element_scanner::skip_to_epoch_candidate() {
     if (next_ == end_) return;
     const char* const candidate = find_epoch_candidate(next_, end_);
     if (candidate == next_) return;
-    const char* const last = piece_start_before(next_, candidate);
-    const auto remember = [&](const char* piece, const char* piece_end) {
-        point_at(window_.slots[window_.current], piece, static_cast<std::size_t>(piece_end - piece));
+    const char* starts[LINES_ABOVE + 1] = {candidate};  // piece starts, the last passed over first
+    // The table's designation needs two lines at most, the places of blocks all that are kept.
+    const std::size_t keep = keeping_places_ ? LINES_ABOVE : 2;
+    std::size_t kept = 0;
+    while (kept < keep && starts[kept] != next_) {
+        starts[kept + 1] = piece_start_before(next_, starts[kept]);
+        ++kept;
+    }
+    for (; kept > 0; --kept) {
+        point_at(window_.slots[window_.current], starts[kept], static_cast<std::size_t>(starts[kept - 1] - starts[kept]));
         window_.advance();
-    };
-    if (last != next_) remember(piece_start_before(next_, last), last);
-    remember(last, candidate);
+    }
+    if (keeping_places_) lines_ += count_newlines(next_, candidate);
     next_ = candidate;
 }
 
@@ -379,6 +400,7 @@ bool element_scanner::next_piece(line_slot& line) {
         return continue_piece(line);
     }
     point_at(line, next_, whole ? lines.raw_line(0).size() : LINE_PIECE_BYTES);
+    lines_ += whole;
     next_ += line.length;
     return true;
 }
@@ -405,7 +427,10 @@ bool element_scanner::continue_piece(line_slot& line) {
         std::memcpy(line.own + have, next_, take);
         have += take;
         next_ += take;
-        if (newline) break;
+        if (newline) {
+            ++lines_;
+            break;
+        }
     }
     line.length = have;
     return true;
@@ -431,6 +456,32 @@ bool element_scanner::refill() {
     next_ = buffer_.data();
     end_ = next_ + got;
     return true;
+}
+
+// A block taken in one pass left its lines, each whole, in the buffer from block_start_ on, its
+// epoch line the first to begin "Epoch " and its five element lines last; the rest is worked out
+// here, for the few callers that ask, rather than noted for every block.
+std::uint64_t element_scanner::epoch_line() const {
+    return block_start_ != nullptr ? lines_ - ELEMENT_LINES : epoch_line_;
+}
+
+std::size_t element_scanner::lines_above(std::span<std::string_view, LINES_ABOVE> out) const {
+    if (block_start_ == nullptr) {
+        for (std::size_t k = 1; k <= window_.earlier_lines; ++k) {
+            const line_slot& line = window_.slots[(window_.current + WINDOW_SLOTS - k) % WINDOW_SLOTS];
+            out[k - 1] = {line.data, line_text_length(line.data, line.length)};
+        }
+        return window_.earlier_lines;
+    }
+    std::string_view lines[LINES_ABOVE];
+    std::size_t count = 0;
+    for (const char* line = block_start_; !masks::starts_with({line, LINE_PIECE_BYTES}, EPOCH_PREFIX); ++count) {
+        const char* const end = static_cast<const char*>(std::memchr(line, '\n', LINE_PIECE_BYTES)) + 1;
+        lines[count] = {line, line_text_length(line, static_cast<std::size_t>(end - line))};
+        line = end;
+    }
+    for (std::size_t k = 0; k < count; ++k) out[k] = lines[count - 1 - k];
+    return count;
 }
 
 void element_scanner::keep_alive(line_slot& line) const {

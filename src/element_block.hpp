@@ -7,6 +7,7 @@
 #include "byte_masks.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -17,6 +18,9 @@ namespace orbitcsv {
 inline constexpr std::size_t LINE_CAPACITY = 132;
 inline constexpr std::size_t LINE_PIECE_BYTES = LINE_CAPACITY - 1;
 inline constexpr std::size_t WINDOW_SLOTS = 4;
+// The lines above an epoch line that the window keeps: a designation, an "Id" line or a
+// perihelion line between, and a heading above them.
+inline constexpr std::size_t LINES_ABOVE = WINDOW_SLOTS - 1;
 inline constexpr std::size_t BLOCK_ROWS = 7;
 inline constexpr std::size_t ELEMENT_LINES = BLOCK_ROWS - 2;
 inline constexpr std::size_t DEFAULT_READ_BUFFER_BYTES = 256 * 1024;
@@ -78,12 +82,12 @@ struct element_block {
 struct search_window {
     line_slot slots[WINDOW_SLOTS];
     std::size_t current = 0;
-    std::size_t earlier_lines = 0;  // lines of this search before the current one, at most 2
+    std::size_t earlier_lines = 0;  // lines of this search before the current one, at most LINES_ABOVE
 
     // The current line becomes the one before the next.
     void advance() {
         current = (current + 1) % WINDOW_SLOTS;
-        if (earlier_lines < 2) ++earlier_lines;
+        if (earlier_lines < LINES_ABOVE) ++earlier_lines;
     }
 };
 
@@ -129,6 +133,18 @@ public:
     // the end of the input gives nothing). The rows stay valid until the next call.
     bool find_element_block(element_block& block);
 
+    // From here on, counts the input's lines and keeps LINES_ABOVE lines above each epoch line,
+    // so that a reader can tell where each block stands and read the lines about it: a pass over
+    // the prose between blocks, and a line more, that the table alone does without.
+    void keep_places() { keeping_places_ = true; }
+    // The input line, from 1, that holds the latest block's epoch line (the line of its first
+    // byte, for a line delivered in pieces); with keep_places() from the start.
+    std::uint64_t epoch_line() const;
+    // The lines of the latest block's search above its epoch line, nearest first, as many as the
+    // scanner holds (at most LINES_ABOVE with keep_places(), two without): the designation's and
+    // any above or between. Stored at `out`; returns how many. Valid until the next call.
+    std::size_t lines_above(std::span<std::string_view, LINES_ABOVE> out) const;
+
     // True when the input ended because reading failed rather than at its end.
     bool read_failed() const { return read_failed_; }
 
@@ -157,6 +173,12 @@ private:
     const char* end_ = nullptr;
     bool input_ended_ = false;
     bool read_failed_ = false;
+    bool keeping_places_ = false;
+    std::uint64_t lines_ = 0;  // newlines before next_ (all of them only when keeping places)
+    std::uint64_t epoch_line_ = 0;  // when the latest block was searched for line by line
+    // Where the latest block's search began, when the block was taken in one pass; null when it
+    // was searched for, and its lines above are in the window.
+    const char* block_start_ = nullptr;
     // A call that stopped because the source had no bytes yet (the page's, fed chunk by chunk)
     // is taken up where it stopped by the next: in the search, with its window as it was, or
     // at the element row it was reading, with the piece it had begun.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "element_block.hpp"
+#include "reference_scanner.hpp"
 
 #include <cstdint>
 #include <span>
@@ -43,15 +44,25 @@ inline std::vector<std::string> lines_of(std::string_view input, std::size_t buf
 
 using block_rows = std::vector<std::string>;
 
-inline std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, reads how = {}) {
+using reference::block_place;
+
+// The blocks, and with `places` where each stands.
+inline std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, reads how = {},
+                                         std::vector<block_place>* places = nullptr) {
     memory_source source(input, how.read_size, how.pausing);
     element_scanner scanner(source, read_buffer(buffer_size));
+    if (places != nullptr) scanner.keep_places();
     std::vector<block_rows> blocks;
     element_block block;
     for (;;) {
         if (scanner.find_element_block(block)) {
             blocks.emplace_back();
             for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
+            if (places != nullptr) {
+                std::string_view above[LINES_ABOVE];
+                const std::size_t count = scanner.lines_above(above);
+                places->push_back({scanner.epoch_line(), {above, above + count}});
+            }
         } else if (!scanner.waiting()) {
             return blocks;
         }

@@ -137,6 +137,38 @@ TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
     }
 }
 
+// Where each block stands, its epoch line's input line and the lines above it, is the same
+// however the scanner reads, and counts the lines a search passes over in bulk.
+TEST_P(ElementBlocks, StandWhereThePlainRulesPutThem) {
+    const std::string& input = GetParam().input;
+    std::vector<block_place> expected;
+    reference::blocks_of(input, &expected);
+    std::vector<block_place> after_prose;
+    reference::blocks_of(PROSE_AFTER + input, &after_prose);
+    for (const std::size_t size : BUFFER_SIZES) {
+        std::vector<block_place> places;
+        blocks_of(input, size, {}, &places);
+        EXPECT_EQ(places, expected) << "buffer of " << size;
+        places.clear();
+        blocks_of(PROSE_AFTER + input, size, {}, &places);
+        EXPECT_EQ(places, after_prose) << "after prose, buffer of " << size;
+    }
+    for (const reads how : PAUSING_READS) {
+        std::vector<block_place> places;
+        blocks_of(input, DEFAULT_READ_BUFFER_BYTES, how, &places);
+        EXPECT_EQ(places, expected) << "reads of " << how.read_size << " with waits";
+    }
+}
+
+TEST(ElementScanner, NumbersTheEpochLineAndKeepsThreeLinesAbove) {
+    const std::string input = "a\nb\n" + std::string(200, 'p') + "\nOrbital elements:\n1996 XX1\n   Perihelion\n" + BLOCK +
+                              "x\n" + BLOCK;
+    std::vector<block_place> places;
+    blocks_of(input, DEFAULT_READ_BUFFER_BYTES, {}, &places);
+    const std::vector<block_place> expected = {{7, {"   Perihelion", "1996 XX1", "Orbital elements:"}}, {14, {"x"}}};
+    EXPECT_EQ(places, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Shapes, ElementBlocks, testing::Values(
     block_case{"NoEpochLine", "(1) Ceres\nprose\n", {}},
     block_case{"DesignationAbove", "prose\n(433) Eros\n" + BLOCK, {rows("(433) Eros")}},
@@ -186,8 +218,12 @@ TEST(ElementScanner, GivesTheSameBlocksForEveryBufferSizeOnMixedInput) {
     EXPECT_GT(expected.size(), 100u);
     EXPECT_EQ(blocks_of(input, DEFAULT_READ_BUFFER_BYTES), expected);
     EXPECT_EQ(lines_of(input, DEFAULT_READ_BUFFER_BYTES), reference::lines_of(input));
+    std::vector<block_place> expected_places;
+    reference::blocks_of(input, &expected_places);
     for (const std::size_t size : {1, 2, 7, 64, 131, 132, 133, 4096}) {
-        EXPECT_EQ(blocks_of(input, size), expected) << "buffer of " << size;
+        std::vector<block_place> places;
+        EXPECT_EQ(blocks_of(input, size, {}, &places), expected) << "buffer of " << size;
+        EXPECT_EQ(places, expected_places) << "buffer of " << size;
     }
     // Reads that come back short, as from a pipe, leave a large buffer partly filled; with a
     // wait before each, every search and block is stopped and taken up again somewhere.
