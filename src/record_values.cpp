@@ -42,8 +42,8 @@ const char* number_end(const char* p, const char* end) {
         const char* exponent = p + 1;
         if (exponent != end && (*exponent == '-' || *exponent == '+')) ++exponent;
         const char* const exponent_end = skip_digits(exponent, end);
-        if (exponent_end == exponent) return nullptr;
-        p = exponent_end;
+        // A marker with no digits after it is not part of the number.
+        if (exponent_end != exponent) p = exponent_end;
     }
     return p;
 }
@@ -81,13 +81,11 @@ double parse_unsigned(const char* p, const char* end) {
 }
 #else
 // Without the C++ library's reading of doubles (libc++ before 17, the page's), strtod reads the
-// number from a copy that ends where it does, all of it: a field's fits on the stack, a longer
-// text given to number_value is copied whole. The "C" locale is the only one the programs that
-// use this run in.
+// number from a copy on the stack that ends where it does: no number is longer than a line. The
+// "C" locale is the only one the programs that use this run in.
 double parse_unsigned(const char* p, const char* end) {
-    const auto length = static_cast<std::size_t>(end - p);
-    if (length > FIELD_CAPACITY) return std::strtod(std::string(p, length).c_str(), nullptr);
-    char text[FIELD_CAPACITY + 1];
+    const auto length = std::min(static_cast<std::size_t>(end - p), LINE_CAPACITY);
+    char text[LINE_CAPACITY + 1];
     std::memcpy(text, p, length);
     text[length] = '\0';
     return std::strtod(text, nullptr);
@@ -200,9 +198,6 @@ bool value_missing(row_marks marks, std::size_t field) {
 
 // The marks a row has besides its values': a comet block, a name or number like a formula.
 row_marks block_marks(const element_block& block, const orbit_record& record) {
-    const auto formula_like = [](std::string_view text) {
-        return !text.empty() && FORMULA_STARTS.find(text.front()) != std::string_view::npos;
-    };
     row_marks marks = is_comet_block(block) ? COMET_BLOCK_MARK : 0;
     if (formula_like(record.name.view()) || formula_like(record.number.view())) marks |= FORMULA_MARK;
     return marks;
@@ -210,8 +205,6 @@ row_marks block_marks(const element_block& block, const orbit_record& record) {
 
 constexpr std::string_view COMET_WORDS = "Comet block: the table does not read its T, q and z lines";
 constexpr std::string_view NOT_NUMBERS_WORDS = "Not numbers: ";
-constexpr std::string_view FORMULA_WORDS =
-    "Name or number begins with =, +, - or @, which a spreadsheet may take for a formula";
 constexpr std::string_view NOTE_SEPARATOR = "; ";
 
 // The title of table column `column` (0 is the name), from the header.
@@ -241,6 +234,15 @@ private:
 };
 
 }  // namespace
+
+std::size_t number_length(std::string_view text) {
+    const char* const end = number_end(text.data(), text.data() + text.size());
+    return end != nullptr ? static_cast<std::size_t>(end - text.data()) : 0;
+}
+
+bool formula_like(std::string_view text) {
+    return !text.empty() && FORMULA_STARTS.find(text.front()) != std::string_view::npos;
+}
 
 bool is_number(std::string_view text) {
     const char* const end = number_end(text.data(), text.data() + text.size());

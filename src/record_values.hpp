@@ -37,10 +37,19 @@ inline constexpr row_marks FORMULA_MARK = 1u << (VALUE_COUNT + 1);
 // "11.16", "2.4e+006"). Anything else, the empty text included, is not.
 bool is_number(std::string_view text);
 
+// How many bytes of the text's start are a number of that form; 0 when it does not begin with
+// one.
+std::size_t number_length(std::string_view text);
+
 // The double nearest to what a number denotes, as Python's float() and strtod give it (infinity
 // beyond the largest double, zero below the smallest); NaN for a text that is not a number.
-// Texts of at most LONGEST_VALUE bytes, as value fields are.
+// Texts of at most a line, as value fields and labeled values are.
 double number_value(std::string_view text);
+
+// A name or number that begins with =, +, - or @, which a spreadsheet may run as a formula.
+bool formula_like(std::string_view text);
+inline constexpr std::string_view FORMULA_WORDS =
+    "Name or number begins with =, +, - or @, which a spreadsheet may take for a formula";
 
 // A comet block: its first element line begins "T " and its second "q ", as the comet layouts
 // of the circulars write perihelion time and distance where an asteroid's block has M and n.

@@ -1,0 +1,151 @@
+// The elements read by their labels, put into words and into the elements table, and held to
+// the table's columns. Apart from the program's own path: its numbers are written by the C++
+// library's shortest conversion, which the program, linked to the C library alone, does without.
+#include "labeled_elements.hpp"
+
+#include "record_values.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace orbitcsv {
+
+namespace {
+
+// The label each value is printed after, for the words of a note.
+constexpr std::string_view PRINTED_LABELS[ELEMENT_COUNT] = {"H", "G", "M", "Peri.", "Node", "Incl.",
+                                                            "n", "a", "q", "e", "T", "JDT"};
+
+constexpr std::string_view NOT_READ_WORDS = "Not read: ";
+
+// Appends to text of a fixed capacity, never past it.
+class bounded_text {
+public:
+    bounded_text(char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+    void add(std::string_view text) {
+        const std::size_t count = std::min(text.size(), capacity_ - length_);
+        std::copy_n(text.data(), count, out_ + length_);
+        length_ += count;
+    }
+    std::size_t length() const { return length_; }
+
+private:
+    char* out_;
+    std::size_t capacity_;
+    std::size_t length_ = 0;
+};
+
+bool needs_quotes(std::string_view field) { return field.find_first_of(",\"\r\n") != std::string_view::npos; }
+
+char* put_text(char* p, std::string_view text) {
+    if (!needs_quotes(text)) return std::copy(text.begin(), text.end(), p);
+    *p++ = '"';
+    for (const char c : text) {
+        if (c == '"') *p++ = '"';
+        *p++ = c;
+    }
+    *p++ = '"';
+    return p;
+}
+
+// The shortest text that reads back as the same double; nothing for a missing one.
+char* put_number(char* p, double value) {
+    if (std::isnan(value)) return p;
+    return std::to_chars(p, p + 32, value).ptr;
+}
+
+// The table's epoch is written to six significant digits: it holds the labeled epoch when it is
+// that epoch so rounded.
+bool epoch_fits(double table, double labeled) {
+    if (std::isnan(labeled) || std::isnan(table)) return false;
+    if (labeled == 0) return table == 0;
+    const double half_unit = 0.5 * std::pow(10.0, std::floor(std::log10(std::fabs(labeled))) - 5);
+    return std::fabs(table - labeled) <= half_unit * (1 + 1e-9);
+}
+
+}  // namespace
+
+std::size_t describe_elements(const labeled_elements& elements, char* out) {
+    bounded_text note(out, NOTE_CAPACITY);
+    if (elements.any_unread()) {
+        note.add(NOT_READ_WORDS);
+        bool first = true;
+        for (std::size_t k = 0; k < ELEMENT_COUNT; ++k) {
+            if (elements.unread[k] == unread_reason::none) continue;
+            if (!first) note.add(", ");
+            first = false;
+            note.add(PRINTED_LABELS[k]);
+            if (!elements.unread_text[k].empty()) {
+                note.add(" “");
+                note.add(elements.unread_text[k]);
+                note.add("”");
+            }
+            switch (elements.unread[k]) {
+                case unread_reason::not_a_date: note.add(" (not a date)"); break;
+                case unread_reason::no_julian_date: note.add(" (no Julian date after it)"); break;
+                default: note.add(" (not a number)"); break;
+            }
+        }
+    }
+    if (elements.formula_like) {
+        if (note.length() > 0) note.add("; ");
+        note.add(FORMULA_WORDS);
+    }
+    return note.length();
+}
+
+bool columns_fit_labels(const orbit_record& record, const labeled_elements& elements) {
+    struct pair {
+        text_field<FIELD_CAPACITY> orbit_record::*column;
+        element label;
+    };
+    static constexpr pair PAIRS[] = {
+        {&orbit_record::magnitude_h, element::H},     {&orbit_record::magnitude_g, element::G},
+        {&orbit_record::mean_anomaly, element::M},    {&orbit_record::arg_perihelion, element::w},
+        {&orbit_record::long_node, element::Omega},   {&orbit_record::inclination, element::i},
+        {&orbit_record::eccentricity, element::e},    {&orbit_record::semimajor_axis, element::a},
+    };
+    for (const auto& [column, label] : PAIRS) {
+        const std::string_view text = (record.*column).view();
+        const double table = number_value(text);
+        const double labeled = elements.value(label);
+        if (table == labeled) continue;
+        // Neither a number: the column is empty, or the label's value could not be read either.
+        if (std::isnan(table) && std::isnan(labeled) &&
+            (text.empty() || elements.unread[static_cast<std::size_t>(label)] != unread_reason::none)) {
+            continue;
+        }
+        return false;
+    }
+    return epoch_fits(number_value(record.epoch_mjd.view()), elements.value(element::epoch));
+}
+
+void write_elements_header(output_buffer& out) {
+    char* const p = out.reserve(ELEMENTS_CSV_HEADER.size());
+    out.commit(std::copy(ELEMENTS_CSV_HEADER.begin(), ELEMENTS_CSV_HEADER.end(), p));
+}
+
+void write_elements_row(output_buffer& out, const labeled_elements& elements) {
+    char* p = out.reserve(ELEMENTS_ROW_CAPACITY);
+    p = std::to_chars(p, p + 24, elements.line).ptr;
+    *p++ = ',';
+    p = put_text(p, elements.name);
+    *p++ = ',';
+    if (elements.has_number) p = std::to_chars(p, p + 24, elements.number).ptr;
+    *p++ = ',';
+    p = put_text(p, elements.designation);
+    for (const double value : elements.values) {
+        *p++ = ',';
+        p = put_number(p, value);
+    }
+    *p++ = ',';
+    p = put_text(p, CENTER_NAMES[static_cast<std::size_t>(elements.center)]);
+    *p++ = ',';
+    char note[NOTE_CAPACITY];
+    p = put_text(p, {note, describe_elements(elements, note)});
+    *p++ = '\n';
+    out.commit(p);
+}
+
+}  // namespace orbitcsv

@@ -1,0 +1,581 @@
+#include "labeled_elements.hpp"
+
+#include "record_values.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace orbitcsv {
+
+namespace {
+
+constexpr double MISSING = std::numeric_limits<double>::quiet_NaN();
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && is_whitespace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_whitespace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view skip_blanks(std::string_view text) {
+    while (!text.empty() && is_whitespace(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+// The first token of `text` (its bytes up to a blank) and what follows it.
+std::string_view first_token(std::string_view text) {
+    std::size_t end = 0;
+    while (end < text.size() && !is_whitespace(text[end])) ++end;
+    return text.substr(0, end);
+}
+
+// Splits `text` into its tokens, one after another.
+class token_reader {
+public:
+    explicit token_reader(std::string_view text) : rest_(text) {}
+    bool next(std::string_view& token) {
+        rest_ = skip_blanks(rest_);
+        if (rest_.empty()) return false;
+        token = first_token(rest_);
+        rest_.remove_prefix(token.size());
+        return true;
+    }
+    std::string_view rest() const { return rest_; }
+
+private:
+    std::string_view rest_;
+};
+
+bool all_digits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), is_digit);
+}
+
+// ---- Numbers and dates ----
+
+// A decimal ratio numerator / 10^decimals as the nearest double: one division where both are
+// exact doubles, which rounds it once; strtod of the restated text otherwise.
+double decimal_ratio(std::int64_t numerator, unsigned decimals) {
+    constexpr std::int64_t LARGEST_EXACT = std::int64_t{1} << 53;
+    static constexpr double POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (numerator >= -LARGEST_EXACT && numerator <= LARGEST_EXACT && decimals < std::size(POWERS)) {
+        return static_cast<double>(numerator) / POWERS[decimals];
+    }
+    char text[48];
+    const int length = std::snprintf(text, sizeof text, "%llde-%u", static_cast<long long>(numerator), decimals);
+    return length > 0 ? std::strtod(text, nullptr) : MISSING;
+}
+
+// A plain decimal, digits with at most one point and no exponent, as its digits and the count
+// after the point; false for anything else, or for more digits than an integer holds exactly.
+bool plain_decimal(std::string_view text, std::int64_t& digits, unsigned& decimals) {
+    constexpr std::size_t MOST_DIGITS = 17;
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::int64_t value = 0;
+    std::size_t count = 0;
+    bool point = false;
+    decimals = 0;
+    for (const char c : text) {
+        if (c == '.' && !point) {
+            point = true;
+        } else if (is_digit(c) && count < MOST_DIGITS) {
+            value = value * 10 + (c - '0');
+            ++count;
+            decimals += point;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0) return false;
+    digits = negative ? -value : value;
+    return true;
+}
+
+// The MJD of a Julian date written as `text` (a number): the JD less 2400000.5, worked out in
+// decimal where the text is a plain decimal, so that the MJD is the double nearest to it.
+double mjd_of_julian_date(std::string_view text) {
+    std::int64_t digits;
+    unsigned decimals;
+    if (plain_decimal(text, digits, decimals)) {
+        // 2400000.5 in units of the last decimal (tenths where the text has none).
+        const unsigned scale = std::max(decimals, 1u);
+        std::int64_t offset = 24000005;
+        for (unsigned k = 1; k < scale; ++k) offset *= 10;
+        return decimal_ratio(decimals == 0 ? digits * 10 - offset : digits - offset, scale);
+    }
+    return number_value(text) - MJD_OFFSET;
+}
+
+// Days from 1858 Nov. 17 (MJD 0) to the first of a month, by the proleptic Gregorian calendar.
+std::int64_t mjd_of_month(std::int64_t year, unsigned month_number) {
+    // Days from civil, counted from 1 March so that the leap day ends the year.
+    const auto month = static_cast<std::int64_t>(month_number);
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t year_of_era = year - era * 400;
+    const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
+    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    constexpr std::int64_t DAYS_TO_MJD_ZERO = 678881;  // from 0000 Mar. 1 to 1858 Nov. 17
+    return era * 146097 + day_of_era - DAYS_TO_MJD_ZERO;
+}
+
+constexpr std::string_view MONTH_NAMES[] = {"january", "february", "march",     "april",   "may",      "june",
+                                            "july",    "august",   "september", "october", "november", "december"};
+
+// The month a name gives ("Jan.", "Sept.", "June", "Mar"), from 1; 0 for anything else.
+unsigned month_of(std::string_view name) {
+    if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+    if (name.size() < 3) return 0;
+    for (unsigned month = 0; month < std::size(MONTH_NAMES); ++month) {
+        const std::string_view full = MONTH_NAMES[month];
+        if (name.size() > full.size()) continue;
+        bool same = true;
+        for (std::size_t k = 0; k < name.size() && same; ++k) same = (name[k] | 0x20) == full[k];
+        if (same) return month + 1;
+    }
+    return 0;
+}
+
+// A date as the circulars and orbit-fitting programs write it, "2011 Sept. 10.7227" or
+// "1998 Mar 8.969329", at the start of `text`, as an MJD; NaN when the text does not begin with one.
+double mjd_of_date(std::string_view text) {
+    token_reader tokens(text);
+    std::string_view year, month, day;
+    if (!tokens.next(year) || !tokens.next(month) || !tokens.next(day)) return MISSING;
+    const unsigned month_number = month_of(month);
+    std::int64_t day_digits;
+    unsigned decimals;
+    if (!all_digits(year) || year.size() > 5 || month_number == 0 || !plain_decimal(day, day_digits, decimals) ||
+        day_digits < 0) {
+        return MISSING;
+    }
+    std::int64_t unit = 1;
+    for (unsigned k = 0; k < decimals; ++k) unit *= 10;
+    if (day_digits / unit > 31) return MISSING;
+    std::int64_t year_number = 0;
+    for (const char c : year) year_number = year_number * 10 + (c - '0');
+    const std::int64_t first = mjd_of_month(year_number, month_number);
+    // Day 1 is the first; day 0, as some tables write it, the last of the month before.
+    return decimal_ratio((first - 1) * unit + day_digits, decimals);
+}
+
+// ---- Values after their labels ----
+
+// Where a value was read: its number, in the unit the text gives, or why it could not be.
+struct read_value {
+    bool found = false;  // false: what follows the label is no value (the label is a word)
+    double value = MISSING;
+    unread_reason reason = unread_reason::none;
+    std::string_view text;
+};
+
+constexpr std::string_view SIGMA_MARK = "+/-";
+
+// What a note quotes of a date that could not be read: its first three words.
+std::string_view shown_text(std::string_view text) {
+    text = skip_blanks(text);
+    token_reader tokens(text);
+    std::string_view token;
+    for (int k = 0; k < 3 && tokens.next(token); ++k) {
+    }
+    return trimmed(text.substr(0, text.size() - tokens.rest().size()));
+}
+
+bool is_unit_au(std::string_view text) { return text == "AU" || text == "au"; }
+
+// Tells from what stands after a value's number whether it is in kilometres: "km" glued to it
+// or standing next, after the "+/-" and its sigma if there are any. `rest` is the text after
+// the number's token, `suffix` what its token had after the number.
+bool in_kilometres(std::string_view suffix, std::string_view rest) {
+    if (suffix == "km") return true;
+    if (!suffix.empty()) return false;
+    token_reader after(rest);
+    std::string_view token;
+    if (!after.next(token)) return false;
+    if (token == SIGMA_MARK) {
+        if (!after.next(token)) return false;
+        if (token.ends_with("km")) return true;
+        if (!after.next(token)) return false;
+    } else if (token.starts_with(SIGMA_MARK)) {
+        if (token.ends_with("km")) return true;
+        if (!after.next(token)) return false;
+    }
+    return token == "km";
+}
+
+// What may follow a number in its token: a unit, or punctuation that ends a phrase.
+bool is_value_suffix(std::string_view suffix) {
+    return suffix.empty() || suffix == "km" || is_unit_au(suffix) ||
+           std::all_of(suffix.begin(), suffix.end(), [](char c) { return c == ',' || c == ';' || c == ')'; });
+}
+
+// The value that `text` (what stands after a label) begins with, past blanks and an "=". A
+// label that begins its line is one whatever follows; after other text, a label followed by no
+// number may be a word, and then gives nothing, unless what follows is a row of stars (how
+// fixed-width tables print a value too large for its place).
+read_value value_after_label(std::string_view text, bool starts_line) {
+    text = skip_blanks(text);
+    if (!text.empty() && (text.front() == '=' || text.front() == ':')) text = skip_blanks(text.substr(1));
+    const std::string_view token = first_token(text);
+    read_value read;
+    const std::size_t length = number_length(token);
+    if (length == 0) {
+        if (starts_line || (!token.empty() && token.front() == '*')) read = {true, MISSING, unread_reason::not_a_number, token};
+        return read;
+    }
+    const std::string_view suffix = token.substr(length);
+    if (!is_value_suffix(suffix)) return {true, MISSING, unread_reason::not_a_number, token};
+    read.found = true;
+    read.value = number_value(token.substr(0, length));
+    read.text = token;
+    if (in_kilometres(suffix, text.substr(token.size()))) read.value /= KM_PER_AU;
+    return read;
+}
+
+// A perihelion time written after a "T" label: a date, or a Julian date marked JD or JDT.
+read_value time_after_label(std::string_view text) {
+    text = skip_blanks(text);
+    if (!text.empty() && text.front() == '=') text = skip_blanks(text.substr(1));
+    if (text.empty() || !is_digit(text.front())) return {};
+    token_reader tokens(text);
+    std::string_view number, mark;
+    tokens.next(number);
+    if (tokens.next(mark) && (mark == "JDT" || mark == "JD") && number_length(number) == number.size()) {
+        return {true, mjd_of_julian_date(number), unread_reason::none, number};
+    }
+    const double mjd = mjd_of_date(text);
+    if (std::isnan(mjd)) return {true, MISSING, unread_reason::not_a_date, shown_text(text)};
+    return {true, mjd, unread_reason::none, {}};
+}
+
+// ---- Which label gives which value ----
+
+// Labels that stand at the start of a token; the rest of the token may be the value.
+struct letter_label {
+    char letter;
+    element value;
+};
+constexpr letter_label LETTER_LABELS[] = {{'M', element::M}, {'n', element::n}, {'a', element::a},
+                                          {'e', element::e}, {'q', element::q}, {'H', element::H},
+                                          {'G', element::G}, {'T', element::Tp}};
+
+// Labels that may stand anywhere in a line.
+struct word_label {
+    std::string_view word;
+    element value;
+};
+constexpr word_label WORD_LABELS[] = {{"Peri.", element::w}, {"Node", element::Omega}, {"Incl.", element::i}};
+
+// Keeps a value read: the first readable one of each label wins, and one that could not be read
+// is noted only while none that could has been.
+void keep(labeled_elements& out, element which, const read_value& read) {
+    const auto k = static_cast<std::size_t>(which);
+    if (!read.found || !std::isnan(out.values[k])) return;
+    if (read.reason == unread_reason::none) {
+        out.values[k] = read.value;
+        out.unread[k] = unread_reason::none;
+    } else if (out.unread[k] == unread_reason::none) {
+        out.unread[k] = read.reason;
+        out.unread_text[k] = read.text;
+    }
+}
+
+// The label a token names, its letter alone, in a Markdown link ("[H](https://...)"), or glued
+// to its value ("q685927.806km"); what follows it is where the value starts.
+bool letter_label_of(std::string_view token, char& letter, std::size_t& label_length) {
+    if (token.size() >= 4 && token[0] == '[' && token[2] == ']' && token[3] == '(' && token.back() == ')') {
+        letter = token[1];
+        label_length = token.size();
+        return true;
+    }
+    letter = token[0];
+    label_length = 1;
+    return token.size() == 1 || number_length(token.substr(1)) > 0;
+}
+
+void read_element_line(std::string_view line, labeled_elements& out) {
+    token_reader tokens(line);
+    std::string_view token;
+    for (bool starts_line = true; tokens.next(token); starts_line = false) {
+        char letter;
+        std::size_t label_length;
+        if (!letter_label_of(token, letter, label_length)) continue;
+        for (const letter_label& label : LETTER_LABELS) {
+            if (label.letter != letter) continue;
+            // The value, glued to the label or after it.
+            const std::string_view after = label_length < token.size()
+                                               ? std::string_view(token.data() + label_length, token.size() - label_length + tokens.rest().size())
+                                               : tokens.rest();
+            keep(out, label.value, label.value == element::Tp ? time_after_label(after) : value_after_label(after, starts_line));
+        }
+    }
+    for (const word_label& label : WORD_LABELS) {
+        const std::size_t at = line.find(label.word);
+        if (at != std::string_view::npos) keep(out, label.value, value_after_label(line.substr(at + label.word.size()), true));
+    }
+}
+
+// The line that reports the observations a solution rests on ends a block: "From 13
+// observations ...", "34 of 37 observations ...". Rows after it are not the block's.
+bool is_residual_line(std::string_view line) {
+    token_reader tokens(line);
+    std::string_view first, second;
+    if (!tokens.next(first) || !tokens.next(second)) return false;
+    return (first == "From" && is_digit(second.front())) || (all_digits(first) && (second == "of" || second == "observations"));
+}
+
+// ---- The lines above the epoch line ----
+
+constexpr std::string_view PERICENTRE_WORDS[] = {"Perihelion", "Perigee", "Perilune", "Peribarion"};
+constexpr orbit_center PERICENTRE_CENTERS[] = {orbit_center::sun, orbit_center::earth, orbit_center::moon,
+                                               orbit_center::barycentre};
+constexpr std::string_view HEADING = "Orbital elements";
+
+// Which pericentre line this is (an index into PERICENTRE_WORDS), or -1.
+int pericentre_kind(std::string_view line) {
+    const std::string_view word = first_token(skip_blanks(line));
+    for (int k = 0; k < static_cast<int>(std::size(PERICENTRE_WORDS)); ++k) {
+        if (word == PERICENTRE_WORDS[k]) return k;
+    }
+    return -1;
+}
+
+// The perihelion time a pericentre line gives: its "(JD ...)" where it prints one, else its date.
+read_value pericentre_time(std::string_view line) {
+    if (const std::size_t at = line.find("(JD "); at != std::string_view::npos) {
+        std::string_view number = skip_blanks(line.substr(at + 4));
+        number = number.substr(0, number_length(number));
+        if (!number.empty()) return {true, mjd_of_julian_date(number), unread_reason::none, number};
+    }
+    const std::string_view after = skip_blanks(line).substr(first_token(skip_blanks(line)).size());
+    const double mjd = mjd_of_date(after);
+    if (std::isnan(mjd)) return {true, MISSING, unread_reason::not_a_date, shown_text(after)};
+    return {true, mjd, unread_reason::none, {}};
+}
+
+// Text with HTML tags at its ends taken off ("<b>Orbital elements:  C/2017 U1</b>").
+std::string_view without_tags(std::string_view text) {
+    text = trimmed(text);
+    while (!text.empty() && text.front() == '<') {
+        const std::size_t end = text.find('>');
+        if (end == std::string_view::npos) break;
+        text = trimmed(text.substr(end + 1));
+    }
+    if (const std::size_t tag = text.find('<'); tag != std::string_view::npos) text = trimmed(text.substr(0, tag));
+    return text;
+}
+
+// The text after an "Orbital elements:" heading ("Orbital elements (before):" too); the whole
+// text where there is none. `heading` tells which.
+std::string_view after_heading(std::string_view text, bool& heading) {
+    heading = text.starts_with(HEADING);
+    if (!heading) return text;
+    const std::size_t colon = text.find(':');
+    heading = colon != std::string_view::npos;
+    return heading ? trimmed(text.substr(colon + 1)) : text;
+}
+
+// A line that notes something about the block between its designation and its epoch line: an
+// "Id" line, "Range: ...", "A1: ..." (a word and a colon, not the heading).
+bool is_note_line(std::string_view line) {
+    const std::string_view text = skip_blanks(line);
+    if (text.starts_with(ID_PREFIX)) return true;
+    const std::string_view word = first_token(text);
+    return word.size() >= 2 && word.back() == ':' && !text.starts_with(HEADING);
+}
+
+// ---- The designation ----
+
+// A minor planet's provisional designation after its year: two letters and digits ("XX1", "BD"),
+// or a survey's ("P-L", "T-2").
+bool is_half_month_part(std::string_view token) {
+    if (token == "P-L" || token == "T-1" || token == "T-2" || token == "T-3") return true;
+    if (token.size() < 2 || !is_upper(token[0]) || !is_upper(token[1])) return false;
+    return std::all_of(token.begin() + 2, token.end(), is_digit);
+}
+
+// A comet's after its year: a letter, digits and perhaps a fragment ("X1", "U1", "B2-A").
+bool is_comet_half_month_part(std::string_view token) {
+    if (token.empty() || !is_upper(token[0])) return false;
+    std::size_t at = 1;
+    while (at < token.size() && is_digit(token[at])) ++at;
+    return at > 1 && (at == token.size() || token[at] == '-');
+}
+
+// The designation at the start of `text`, as the length of text it takes: "2024 AB1",
+// "C/2010 X1", "P/2010 V1", "1P" of "1P/Halley"; 0 where the text begins with none.
+std::size_t designation_length(std::string_view text, bool& comet_with_name) {
+    comet_with_name = false;
+    token_reader tokens(text);
+    std::string_view first, second;
+    if (!tokens.next(first)) return 0;
+    tokens.next(second);
+    const std::size_t second_end = second.empty() ? 0 : static_cast<std::size_t>(second.data() + second.size() - text.data());
+    // Comets: a type letter after a periodic number or none, a slash, then the year or the name.
+    const std::size_t slash = first.find('/');
+    const auto periodic_number = [&] { return slash == 1 || all_digits(first.substr(0, slash - 1)); };
+    if (slash != std::string_view::npos && slash >= 1 && periodic_number() &&
+        std::string_view("PCDXIA").find(first[slash - 1]) != std::string_view::npos) {
+        const std::string_view after = first.substr(slash + 1);
+        if (all_digits(after) && after.size() == 4 && is_comet_half_month_part(second)) return second_end;
+        if (!after.empty() && slash >= 2) {
+            comet_with_name = true;  // "1P/Halley": the name follows the slash
+            return slash;
+        }
+        return 0;
+    }
+    const bool year = all_digits(first) && first.size() == 4;
+    const bool old_year = first.size() == 4 && is_upper(first[0]) && all_digits(first.substr(1));  // "A908"
+    if ((year || old_year) && is_half_month_part(second)) return second_end;
+    return 0;
+}
+
+// A name or designation ends where the annotations after it begin: a run of two blanks (the
+// original layout), an "=" (an identification), a comma ("PHA, Earth MOID ..."), or a note of
+// hazard standing alone.
+std::string_view before_annotations(std::string_view text) {
+    std::size_t end = 0;
+    for (token_reader tokens(text); ;) {
+        std::string_view token;
+        const std::string_view before = tokens.rest();
+        if (!tokens.next(token)) break;
+        const auto token_start = static_cast<std::size_t>(token.data() - text.data());
+        const std::size_t blanks = static_cast<std::size_t>(token.data() - before.data());
+        if (end > 0 && blanks >= 2) break;
+        if (end > 0 && (token.front() == '=' || token == "PHA" || token == "NEO" || token == "PHA," || token == "NEO,")) break;
+        if (const std::size_t comma = token.find(','); comma != std::string_view::npos) {
+            end = token_start + comma;
+            break;
+        }
+        end = token_start + token.size();
+    }
+    return trimmed(text.substr(0, end));
+}
+
+// Another name given in the identifications after a designation, "= NORAD 44432 = Spektr-RG": the
+// last that is a name, not a designation or a catalogue number ("= 1954 XA", "= A11e2xJ").
+// `text` is what follows the designation.
+std::string_view alias_name(std::string_view text) {
+    if (!text.starts_with('=')) return {};
+    std::string_view name;
+    for (std::size_t at = 0; at != std::string_view::npos; at = text.find('=', at + 1)) {
+        std::string_view alias = trimmed(text.substr(at + 1));
+        alias = trimmed(alias.substr(0, alias.find('=')));
+        bool comet;
+        if (alias.empty() || !is_letter(alias.front()) || alias.starts_with("NORAD") || designation_length(alias, comet) > 0) {
+            continue;
+        }
+        const bool one_token = first_token(alias).size() == alias.size();
+        if (!(one_token && std::any_of(alias.begin(), alias.end(), is_digit))) name = alias;
+    }
+    return name;
+}
+
+void read_designation(std::string_view text, labeled_elements& out) {
+    if (text.starts_with('(')) {
+        const std::size_t close = text.find(')');
+        if (close != std::string_view::npos) {
+            const std::string_view inside = trimmed(text.substr(1, close - 1));
+            out.has_number = designation_number(inside, out.number);
+            text = trimmed(text.substr(close + 1));
+        }
+    }
+    bool comet_with_name;
+    const std::size_t length = designation_length(text, comet_with_name);
+    if (length > 0) {
+        out.designation = text.substr(0, length);
+        std::string_view rest = skip_blanks(text.substr(length + (comet_with_name ? 1 : 0)));
+        if (comet_with_name) {
+            out.name = before_annotations(rest);
+        } else if (rest.starts_with('(')) {
+            // A comet's name in parentheses after its designation.
+            const std::size_t close = rest.find(')');
+            if (close != std::string_view::npos) out.name = trimmed(rest.substr(1, close - 1));
+        }
+        if (out.name.empty()) out.name = alias_name(rest);
+    } else {
+        std::string_view identity = before_annotations(text);
+        const std::string_view rest = skip_blanks(text.substr(identity.size()));
+        // A parenthesis after a name describes it ("Artemis-1 ICPS (Interim ...)").
+        if (const std::size_t open = identity.find(" ("); open != std::string_view::npos) identity = trimmed(identity.substr(0, open));
+        // A name is words; a lone word with digits in it is an observer's temporary designation.
+        const bool designation_like = !out.has_number && !identity.empty() && first_token(identity).size() == identity.size() &&
+                                      std::any_of(identity.begin(), identity.end(), is_digit);
+        (designation_like ? out.designation : out.name) = identity;
+        if (out.name.empty()) out.name = alias_name(rest);
+    }
+}
+
+}  // namespace
+
+block_lines lines_of_block(const element_scanner& scanner, const element_block& block) {
+    block_lines lines;
+    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) lines.rows[row] = block.row(row);
+    lines.above_count = scanner.lines_above(lines.above);
+    lines.epoch_line = scanner.epoch_line();
+    return lines;
+}
+
+bool labeled_elements::any_unread() const {
+    return std::any_of(std::begin(unread), std::end(unread), [](unread_reason reason) { return reason != unread_reason::none; });
+}
+
+void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
+    out = labeled_elements{};
+    std::fill(std::begin(out.values), std::end(out.values), MISSING);
+    std::fill(std::begin(out.unread), std::end(out.unread), unread_reason::none);
+    out.line = lines.epoch_line;
+
+    // The designation: the line above the epoch line, or above an "Id" line, a pericentre line or
+    // a line of notes between; a bare heading leaves none.
+    std::size_t k = 0;
+    for (; k < lines.above_count; ++k) {
+        const std::string_view line = lines.above[k];
+        if (const int kind = pericentre_kind(line); kind >= 0) {
+            out.center = PERICENTRE_CENTERS[kind];
+            keep(out, element::Tp, pericentre_time(line));
+        } else if (!is_note_line(line)) {
+            break;
+        }
+    }
+    if (k < lines.above_count) {
+        bool heading;
+        const std::string_view text = after_heading(without_tags(lines.above[k]), heading);
+        if (!(heading && text.empty())) read_designation(text, out);
+    }
+    out.formula_like = formula_like(out.name) || formula_like(out.designation);
+
+    // The epoch, from the Julian date after "JDT".
+    const std::string_view epoch_line = lines.rows[1];
+    const auto epoch = static_cast<std::size_t>(element::epoch);
+    if (const std::size_t mark = epoch_line.find(JDT_MARK); mark != std::string_view::npos) {
+        std::string_view after = skip_blanks(epoch_line.substr(mark + JDT_MARK.size()));
+        if (after.starts_with('=')) after = skip_blanks(after.substr(1));
+        const std::string_view token = first_token(after);
+        const std::size_t length = number_length(token);
+        if (length > 0 && is_value_suffix(token.substr(length))) {
+            out.values[epoch] = mjd_of_julian_date(token.substr(0, length));
+        } else {
+            out.unread[epoch] = unread_reason::no_julian_date;
+            out.unread_text[epoch] = token;
+        }
+    }
+
+    for (std::size_t row = 2; row < BLOCK_ROWS && !is_residual_line(lines.rows[row]); ++row) {
+        read_element_line(lines.rows[row], out);
+    }
+}
+
+}  // namespace orbitcsv
