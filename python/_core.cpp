@@ -5,6 +5,7 @@
 // orbitcsv/__init__.py opens files, words the errors and puts together the four calls.
 #include "byte_io.hpp"
 #include "element_block.hpp"
+#include "labeled_elements.hpp"
 #include "orbit_record.hpp"
 #include "platform.hpp"
 #include "record_values.hpp"
@@ -274,6 +275,7 @@ public:
         return at;
     }
     std::string_view text(std::size_t at, std::size_t length) const { return {bytes_.get() + at, length}; }
+    std::size_t used() const { return used_; }
     void clear() { used_ = 0; }
 
 private:
@@ -392,22 +394,25 @@ void release_objects(PyObject** objects, std::size_t count) {
 // Every column of the frame. The values of a row lie side by side, as in a frame made from a
 // two-dimensional array, which is what pandas makes of them, without a copy.
 struct frame_columns {
-    growing_column<double, VALUE_COUNT> values;
+    growing_column<std::int64_t> lines;
+    growing_column<double, ELEMENT_COUNT> values;
     growing_column<std::int64_t> numbers;
     growing_column<bool> number_missing;
+    growing_column<std::uint8_t> centers;
     growing_column<PyObject*> names;
+    growing_column<PyObject*> designations;
     growing_column<PyObject*> notes;
 
     ~frame_columns() {
         // The objects of a conversion that failed; taken columns are empty.
-        release_objects(names.row(0), names.rows());
-        release_objects(notes.row(0), notes.rows());
+        for (growing_column<PyObject*>* texts : {&names, &designations, &notes}) release_objects(texts->row(0), texts->rows());
     }
 
-    // With the GIL held: (values, rows by nine; numbers; which numbers are missing; names; notes).
+    // With the GIL held: (lines; values, rows by twelve; numbers; which numbers are missing;
+    // centers, as indices into CENTER_NAMES; names; designations; notes).
     py::tuple take() {
-        return py::make_tuple(values.take(), numbers.take(), number_missing.take(), names.take(release_objects),
-                              notes.take(release_objects));
+        return py::make_tuple(lines.take(), values.take(), numbers.take(), number_missing.take(), centers.take(),
+                              names.take(release_objects), designations.take(release_objects), notes.take(release_objects));
     }
 };
 
@@ -417,6 +422,7 @@ constexpr std::size_t RECORD_FIELDS = 2 + VALUE_COUNT;
 constexpr std::size_t BATCH_ROWS = 4096;
 constexpr std::size_t NAME_BYTES = LINE_CAPACITY;
 constexpr std::size_t NOTE_BATCH_BYTES = 64 * 1024;
+constexpr std::size_t TEXTS_PER_ROW = 3;  // name, designation, note
 
 // One conversion of one input, front to back, in one of three ways: the table, the records, or
 // the frame's columns.
@@ -433,21 +439,22 @@ public:
     // Whether the latest Python error came from the output rather than the input.
     bool failed_while_writing() const { return errors_.while_writing(); }
 
-    // The whole table, as bytes (target None), to an open file (an int handle) or through a
-    // write function; returns the bytes, or the number of rows.
-    py::object table(const py::object& target) {
+    // The whole table, or with `elements` the elements table, as bytes (target None), to an open
+    // file (an int handle) or through a write function; returns the bytes, or the number of rows.
+    py::object table(const py::object& target, bool elements) {
         std::unique_ptr<char[]> storage(new char[OUTPUT_BUFFER_BYTES]);
+        if (elements) scanner_.keep_places();
         if (target.is_none()) {
             bytes_sink sink(errors_);
-            write_table(sink, storage.get());
+            write_table(sink, storage.get(), elements);
             return sink.take();
         }
         if (PyLong_Check(target.ptr())) {
             file_sink sink(file_from_handle(target.cast<std::intptr_t>()));
-            return py::int_(write_table(sink, storage.get()));
+            return py::int_(write_table(sink, storage.get(), elements));
         }
         writer_sink sink(target, errors_);
-        return py::int_(write_table(sink, storage.get()));
+        return py::int_(write_table(sink, storage.get(), elements));
     }
 
     // Up to `count` records, each made an instance of `record_type` (a tuple type of eleven
@@ -494,60 +501,64 @@ public:
         return made;
     }
 
-    // Every row's columns for the frame: see frame_columns::take.
+    // Every row's columns for the frame, read by the labels: see frame_columns::take.
     py::tuple columns() {
         const large_page_arenas arenas;
+        scanner_.keep_places();
         frame_columns columns;
-        text_batch names(BATCH_ROWS * NAME_BYTES);
-        text_batch notes(NOTE_BATCH_BYTES);
-        std::unique_ptr<std::size_t[]> name_lengths(new std::size_t[BATCH_ROWS]);
-        // Where each row's note starts in `notes`, and its length (0: no note).
-        std::unique_ptr<std::size_t[]> note_starts(new std::size_t[BATCH_ROWS]);
-        std::unique_ptr<std::size_t[]> note_lengths(new std::size_t[BATCH_ROWS]);
+        // A batch's texts, each a name, a designation or a note, and where each starts and ends.
+        text_batch texts(BATCH_ROWS * 2 * NAME_BYTES + NOTE_BATCH_BYTES);
+        std::unique_ptr<std::size_t[]> text_ends(new std::size_t[BATCH_ROWS * TEXTS_PER_ROW]);
         const py::str no_note("");
         for (bool more = true; more;) {
             std::size_t batch = 0;
-            names.clear();
-            notes.clear();
+            texts.clear();
             {
                 py::gil_scoped_release unlocked;
-                for (; batch < BATCH_ROWS && notes.has_room(NOTE_CAPACITY); ++batch) {
+                for (; batch < BATCH_ROWS && texts.has_room(2 * NAME_BYTES + NOTE_CAPACITY); ++batch) {
                     if (!next_block()) {
                         more = false;
                         break;
                     }
-                    convert_block(block_, record_);
-                    const row_marks marks =
-                        read_row(block_, record_, std::span<double, VALUE_COUNT>(columns.values.add(), VALUE_COUNT)) &
-                        (NOT_NUMBER_MARKS | COMET_BLOCK_MARK);
-                    std::int64_t& number = *columns.numbers.add();
-                    const bool missing = !designation_number(record_.number.view(), number);
-                    if (missing) number = 0;
-                    *columns.number_missing.add() = missing;
-                    names.add(record_.name.view());
-                    name_lengths[batch] = record_.name.length;
-                    note_lengths[batch] = 0;
-                    if (marks != 0) {
-                        std::string_view values[VALUE_COUNT];
-                        for (std::size_t field = 0; field < VALUE_COUNT; ++field) values[field] = (record_.*VALUE_FIELDS[field]).view();
-                        char text[NOTE_CAPACITY];
-                        const std::size_t length = describe_marks(marks, values, text);
-                        note_starts[batch] = notes.add({text, length});
-                        note_lengths[batch] = length;
-                    }
+                    read_labeled_elements(lines_of_block(scanner_, block_), elements_);
+                    *columns.lines.add() = static_cast<std::int64_t>(elements_.line);
+                    std::copy(std::begin(elements_.values), std::end(elements_.values), columns.values.add());
+                    *columns.numbers.add() = elements_.has_number ? elements_.number : 0;
+                    *columns.number_missing.add() = !elements_.has_number;
+                    *columns.centers.add() = static_cast<std::uint8_t>(elements_.center);
+                    std::size_t* const ends = text_ends.get() + batch * TEXTS_PER_ROW;
+                    texts.add(elements_.name);
+                    ends[0] = texts.used();
+                    texts.add(elements_.designation);
+                    ends[1] = texts.used();
+                    char note[NOTE_CAPACITY];
+                    texts.add({note, describe_elements(elements_, note)});
+                    ends[2] = texts.used();
                 }
             }
-            // The batch's names and notes; a note the same as the one before is the same object.
-            std::size_t name_at = 0;
+            // The batch's texts: None for a missing name or designation, the one empty text for no
+            // note, and a note the same as the one before the same object.
+            std::size_t start = 0;
             PyObject* last_note = nullptr;
             std::string_view last_note_text;
             for (std::size_t k = 0; k < batch; ++k) {
-                PyObject* const name = new_text(names.text(name_at, name_lengths[k]), "replace");
-                *columns.names.add() = name;
-                name_at += name_lengths[k];
+                const std::size_t* const ends = text_ends.get() + k * TEXTS_PER_ROW;
+                growing_column<PyObject*>* const identity[] = {&columns.names, &columns.designations};
+                for (std::size_t part = 0; part < 2; ++part) {
+                    const std::string_view text = texts.text(start, ends[part] - start);
+                    start = ends[part];
+                    PyObject* object = Py_None;
+                    if (text.empty()) {
+                        Py_INCREF(object);
+                    } else {
+                        object = new_text(text, "replace");
+                    }
+                    *identity[part]->add() = object;
+                }
+                const std::string_view text = texts.text(start, ends[2] - start);
+                start = ends[2];
                 PyObject* note = no_note.ptr();
-                if (note_lengths[k] != 0) {
-                    const std::string_view text = notes.text(note_starts[k], note_lengths[k]);
+                if (!text.empty()) {
                     if (last_note == nullptr || text != last_note_text) {
                         last_note = new_text(text, "replace");
                         last_note_text = text;
@@ -568,13 +579,13 @@ public:
 private:
     bool next_block() { return !errors_.any() && scanner_.find_element_block(block_); }
 
-    std::int64_t write_table(byte_sink& sink, char* storage) {
+    std::int64_t write_table(byte_sink& sink, char* storage, bool elements) {
         output_buffer out(sink, {storage, OUTPUT_BUFFER_BYTES});
         std::int64_t rows = 0;
         bool written = false;
         {
             py::gil_scoped_release unlocked;
-            rows = write_csv_table(scanner_, out, block_, record_);
+            rows = elements ? write_elements_table(scanner_, out, block_, elements_) : write_csv_table(scanner_, out, block_, record_);
             written = out.flush();
         }
         errors_.raise();
@@ -593,6 +604,7 @@ private:
     element_scanner scanner_;
     element_block block_;
     orbit_record record_;
+    labeled_elements elements_;
     std::unique_ptr<text_batch> record_texts_;
     std::unique_ptr<std::size_t[]> record_lengths_;
 };
@@ -605,6 +617,12 @@ PYBIND11_MODULE(_core, module) {
     using orbitcsv::python::conversion;
     module.doc() = "The converter's core for the orbitcsv package; use the functions of orbitcsv itself.";
     module.attr("__version__") = ORBITCSV_VERSION;
+    py::list centers;
+    for (const std::string_view name : orbitcsv::CENTER_NAMES) centers.append(py::str(name.data(), name.size()));
+    module.attr("CENTER_NAMES") = py::tuple(centers);
+    py::list elements;
+    for (const std::string_view name : orbitcsv::ELEMENT_NAMES) elements.append(py::str(name.data(), name.size()));
+    module.attr("ELEMENT_NAMES") = py::tuple(elements);
     static py::exception<orbitcsv::python::read_failure> read_error(module, "ReadError", PyExc_OSError);
     static py::exception<orbitcsv::python::write_failure> write_error(module, "WriteError", PyExc_OSError);
     py::register_exception_translator([](std::exception_ptr thrown) {
@@ -624,7 +642,7 @@ PYBIND11_MODULE(_core, module) {
             self.source().from_reader(readinto, read);
         })
         .def_property_readonly("failed_while_writing", &conversion::failed_while_writing)
-        .def("table", &conversion::table)
+        .def("table", &conversion::table, py::arg("target"), py::arg("elements") = false)
         .def("records", &conversion::records)
         .def("columns", &conversion::columns);
 }

@@ -82,6 +82,7 @@ std::size_t describe_elements(const labeled_elements& elements, char* out) {
                 note.add("”");
             }
             switch (elements.unread[k]) {
+                case unread_reason::no_value: note.add(" (no value)"); break;
                 case unread_reason::not_a_date: note.add(" (not a date)"); break;
                 case unread_reason::no_julian_date: note.add(" (no Julian date after it)"); break;
                 default: note.add(" (not a number)"); break;
@@ -146,6 +147,18 @@ void write_elements_row(output_buffer& out, const labeled_elements& elements) {
     p = put_text(p, {note, describe_elements(elements, note)});
     *p++ = '\n';
     out.commit(p);
+}
+
+std::int64_t write_elements_table(element_scanner& scanner, output_buffer& out, element_block& block,
+                                  labeled_elements& elements) {
+    write_elements_header(out);
+    std::int64_t rows = 0;
+    while (!out.failed() && scanner.find_element_block(block)) {
+        read_labeled_elements(lines_of_block(scanner, block), elements);
+        write_elements_row(out, elements);
+        ++rows;
+    }
+    return rows;
 }
 
 }  // namespace orbitcsv

@@ -221,6 +221,8 @@ bool is_value_suffix(std::string_view suffix) {
            std::all_of(suffix.begin(), suffix.end(), [](char c) { return c == ',' || c == ';' || c == ')'; });
 }
 
+bool is_label(std::string_view token);
+
 // The value that `text` (what stands after a label) begins with, past blanks and an "=". A
 // label that begins its line is one whatever follows; after other text, a label followed by no
 // number may be a word, and then gives nothing, unless what follows is a row of stars (how
@@ -232,7 +234,11 @@ read_value value_after_label(std::string_view text, bool starts_line) {
     read_value read;
     const std::size_t length = number_length(token);
     if (length == 0) {
-        if (starts_line || (!token.empty() && token.front() == '*')) read = {true, MISSING, unread_reason::not_a_number, token};
+        if (starts_line && (token.empty() || is_label(token))) {
+            read = {true, MISSING, unread_reason::no_value, {}};
+        } else if (starts_line || (!token.empty() && token.front() == '*')) {
+            read = {true, MISSING, unread_reason::not_a_number, token};
+        }
         return read;
     }
     const std::string_view suffix = token.substr(length);
@@ -244,6 +250,13 @@ read_value value_after_label(std::string_view text, bool starts_line) {
     return read;
 }
 
+// A perihelion time given as a Julian date; a date beyond the doubles is none.
+read_value julian_time(std::string_view number) {
+    const double mjd = mjd_of_julian_date(number);
+    if (!std::isfinite(mjd)) return {true, MISSING, unread_reason::not_a_date, number};
+    return {true, mjd, unread_reason::none, number};
+}
+
 // A perihelion time written after a "T" label: a date, or a Julian date marked JD or JDT.
 read_value time_after_label(std::string_view text) {
     text = skip_blanks(text);
@@ -253,7 +266,7 @@ read_value time_after_label(std::string_view text) {
     std::string_view number, mark;
     tokens.next(number);
     if (tokens.next(mark) && (mark == "JDT" || mark == "JD") && number_length(number) == number.size()) {
-        return {true, mjd_of_julian_date(number), unread_reason::none, number};
+        return julian_time(number);
     }
     const double mjd = mjd_of_date(text);
     if (std::isnan(mjd)) return {true, MISSING, unread_reason::not_a_date, shown_text(text)};
@@ -303,6 +316,13 @@ bool letter_label_of(std::string_view token, char& letter, std::size_t& label_le
     letter = token[0];
     label_length = 1;
     return token.size() == 1 || number_length(token.substr(1)) > 0;
+}
+
+// Whether a token is a label with nothing glued to it: a value's label standing where a value
+// would, which then has none.
+bool is_label(std::string_view token) {
+    if (token.size() == 1) return std::any_of(std::begin(LETTER_LABELS), std::end(LETTER_LABELS), [&](const letter_label& label) { return label.letter == token[0]; });
+    return std::any_of(std::begin(WORD_LABELS), std::end(WORD_LABELS), [&](const word_label& label) { return label.word == token; });
 }
 
 void read_element_line(std::string_view line, labeled_elements& out) {
@@ -357,7 +377,7 @@ read_value pericentre_time(std::string_view line) {
     if (const std::size_t at = line.find("(JD "); at != std::string_view::npos) {
         std::string_view number = skip_blanks(line.substr(at + 4));
         number = number.substr(0, number_length(number));
-        if (!number.empty()) return {true, mjd_of_julian_date(number), unread_reason::none, number};
+        if (!number.empty()) return julian_time(number);
     }
     const std::string_view after = skip_blanks(line).substr(first_token(skip_blanks(line)).size());
     const double mjd = mjd_of_date(after);
@@ -565,8 +585,9 @@ void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
         if (after.starts_with('=')) after = skip_blanks(after.substr(1));
         const std::string_view token = first_token(after);
         const std::size_t length = number_length(token);
-        if (length > 0 && is_value_suffix(token.substr(length))) {
-            out.values[epoch] = mjd_of_julian_date(token.substr(0, length));
+        const double mjd = length > 0 && is_value_suffix(token.substr(length)) ? mjd_of_julian_date(token.substr(0, length)) : MISSING;
+        if (std::isfinite(mjd)) {
+            out.values[epoch] = mjd;
         } else {
             out.unread[epoch] = unread_reason::no_julian_date;
             out.unread_text[epoch] = token;

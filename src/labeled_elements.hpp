@@ -29,7 +29,7 @@ enum class orbit_center : std::uint8_t { sun, earth, moon, barycentre };
 inline constexpr std::string_view CENTER_NAMES[] = {"Sun", "Earth", "Moon", "Barycentre"};
 
 // Why a value that the block prints could not be read.
-enum class unread_reason : std::uint8_t { none, not_a_number, not_a_date, no_julian_date };
+enum class unread_reason : std::uint8_t { none, no_value, not_a_number, not_a_date, no_julian_date };
 
 // The lines a block is read from: its seven rows as the scanner captured them, and the lines of
 // its search above the epoch line, nearest first. Views, valid while the scanner's are.
@@ -83,5 +83,10 @@ inline constexpr std::string_view ELEMENTS_CSV_HEADER =
 inline constexpr std::size_t ELEMENTS_ROW_CAPACITY = 2 * (2 * LINE_CAPACITY + 2) + (2 * NOTE_CAPACITY + 2) + 16 * 32;
 void write_elements_header(output_buffer& out);
 void write_elements_row(output_buffer& out, const labeled_elements& elements);
+
+// The whole elements table of the scanner's input (which keeps places from the start), until the
+// input ends or a write fails; returns the rows written.
+std::int64_t write_elements_table(element_scanner& scanner, output_buffer& out, element_block& block,
+                                  labeled_elements& elements);
 
 }  // namespace orbitcsv

@@ -8,8 +8,15 @@ back, in pieces.
 - ``convert(source, target=None)``: the table exactly as the program writes it, as ``bytes``,
   or written to ``target`` (a file name or a binary file object), returning the row count.
 - ``records(source)``: an iterator of :class:`Record`, the eleven fields of each row as text.
-- ``read_frame(source)``: a ``pandas.DataFrame`` with numeric columns.
-- ``read_table(source)``: an ``astropy.table.QTable`` with units and the epoch as ``Time``.
+- ``read_frame(source)``: a ``pandas.DataFrame`` of each block's elements, read by their labels.
+- ``read_table(source)``: an ``astropy.table.QTable`` of the same, with units and the dates as
+  ``Time``.
+- ``convert_elements(source, target=None)``: the same elements as a CSV table, as
+  ``python -m orbitcsv`` writes it.
+
+The table keeps the columns of the minor-planet layout; the frame, the astropy table and the
+elements table read every block by its labels, so that comets, the element files of
+orbit-fitting programs and text copied with its blanks collapsed give the values they print.
 
 Errors are ``OSError``s with the program's messages ("Cannot open input file NAME", ...).
 """
@@ -24,7 +31,7 @@ from collections import namedtuple
 from . import _core
 
 __version__ = _core.__version__
-__all__ = ["Record", "convert", "records", "read_frame", "read_table"]
+__all__ = ["Record", "convert", "convert_elements", "records", "read_frame", "read_table"]
 
 #: One row of the table: its eleven fields as text, in the program's names and order. Bytes that
 #: are not UTF-8 are kept as surrogates: ``field.encode("utf-8", "surrogateescape")`` gives them.
@@ -45,10 +52,12 @@ Record = namedtuple(
     ],
 )
 
-#: The frame's columns: the nine values in the table's order, between the name and number and
-#: the note.
-VALUE_COLUMNS = ["H", "G", "M", "w", "Omega", "i", "e", "a", "epoch"]
-COLUMNS = ["name", "number", *VALUE_COLUMNS, "note"]
+#: The frame's values, read by their labels: H and G, the angles M, w (argument of perihelion),
+#: Omega (longitude of the node) and i, the mean motion n, a, the perihelion distance q, e, the
+#: perihelion time Tp and the epoch (MJDs, TT).
+VALUE_COLUMNS = list(_core.ELEMENT_NAMES)
+#: The frame's columns, and the elements table's.
+COLUMNS = ["line", "name", "number", "designation", *VALUE_COLUMNS, "center", "note"]
 
 _RECORDS_PER_BATCH = 1024
 
@@ -62,6 +71,12 @@ def _with_message(error, message):
         worded = OSError(message)
     worded.errno = getattr(error, "errno", None)
     return worded
+
+
+def _write_error(error, output_name):
+    """The program's words for a failure to write the output named `output_name` (None for
+    standard output)."""
+    return _with_message(error, "Cannot write standard output" if output_name is None else f"Cannot write output file {output_name}")
 
 
 def _name_of(file):
@@ -125,10 +140,10 @@ class _Input:
         except _core.ReadError as error:
             raise self.read_error(error) from None
         except _core.WriteError as error:
-            raise _with_message(error, f"Cannot write output file {output_name}") from None
+            raise _write_error(error, output_name) from None
         except OSError as error:
             if self.conversion.failed_while_writing:
-                raise _with_message(error, f"Cannot write output file {output_name}") from error
+                raise _write_error(error, output_name) from error
             raise self.read_error(error) from error
 
     def close(self):
@@ -166,19 +181,32 @@ def convert(source, target=None):
     writes it there and returns the number of rows. A named target is opened only once the
     source is open, and never when it is the source file itself.
     """
+    return _write(source, target, elements=False)
+
+
+def convert_elements(source, target=None):
+    """The elements table of `source`: one row per block of the table, its values read by their
+    labels, in the columns of :func:`read_frame` (numbers as the shortest text that reads back to
+    the same value, empty where missing). As :func:`convert` for the target and the result.
+    """
+    return _write(source, target, elements=True)
+
+
+def _write(source, target, elements):
     with _Input(source) as given:
         if target is None:
-            return given.run(lambda conversion: conversion.table(None))
+            return given.run(lambda conversion: conversion.table(None, elements))
         if isinstance(target, (str, os.PathLike)):
-            return _convert_to_file(given, target)
+            return _convert_to_file(given, target, elements)
         if not hasattr(target, "write"):
             raise TypeError(f"a target is a file name or a binary file object, not {type(target).__name__}")
         if isinstance(target, io.TextIOBase):
             raise TypeError("orbitcsv writes bytes: open the target in binary mode ('wb')")
-        return given.run(lambda conversion: conversion.table(target.write), _name_of(target))
+        name = None if getattr(target, "name", None) in ("<stdout>", 1) else _name_of(target)
+        return given.run(lambda conversion: conversion.table(target.write, elements), name)
 
 
-def _convert_to_file(given, target):
+def _convert_to_file(given, target, elements):
     name = os.fsdecode(os.fspath(target))
     if given.identity is not None:
         try:
@@ -192,7 +220,7 @@ def _convert_to_file(given, target):
     except OSError as error:
         raise _with_message(error, f"Cannot open output file {name}") from error
     try:
-        rows = given.run(lambda conversion: conversion.table(_handle(output)), name)
+        rows = given.run(lambda conversion: conversion.table(_handle(output), elements), name)
     except BaseException:
         with contextlib.suppress(OSError):
             output.close()
@@ -258,38 +286,58 @@ def _columns(source):
 
 
 def read_frame(source):
-    """A pandas DataFrame of the table, one row per block.
+    """A pandas DataFrame of the elements of each block, read by their labels: one row for each
+    row of the table, in the same order.
 
-    Columns: ``name`` (str), ``number`` (Int64: the designation's number when it is a whole
-    number, missing otherwise), ``H``, ``G``, ``M``, ``w``, ``Omega``, ``i``, ``e``, ``a`` and
-    ``epoch`` (float64: degrees, au and magnitudes as the text gives them, the epoch as the MJD
-    in TT), and ``note``, which says why a row's values are missing: text that is not a number
-    (NaN), or a comet block (every value but the epoch NaN). Empty when nothing is missing.
+    Columns: ``line`` (Int64: the input line, from 1, of the block's epoch line), ``name``,
+    ``number`` (Int64: the number in parentheses before a minor planet's name), ``designation``
+    (missing ones None and NA), then floats, NaN where the block prints no value: ``H`` and
+    ``G``, ``M``, ``w``, ``Omega`` and ``i`` in degrees, ``n`` in degrees a day, ``a`` and ``q``
+    in au (values printed in km are converted), ``e``, ``Tp`` (the perihelion time) and
+    ``epoch`` as MJDs in TT; ``center`` ("Sun", "Earth", "Moon" or "Barycentre": what the orbit
+    is about); and ``note``, which says which printed values could not be read and why, and
+    when a name would be taken for a formula; empty when there is nothing to say.
     """
+    import numpy as np
     import pandas as pd
 
-    values, numbers, number_missing, names, notes = _columns(source)
+    lines, values, numbers, number_missing, centers, names, designations, notes = _columns(source)
+    missing = np.zeros(len(lines), dtype=bool)
+    center_names = np.array(_core.CENTER_NAMES, dtype=object)
     # Frames made from the arrays share their memory, and concat(copy=False) keeps it so. The
-    # notes, objects as the names are, come last: concatenated, the two would be copied into one
-    # block, and inserted, only the notes (mostly the one empty text) are.
+    # notes come last: concatenated, the object columns would be copied into one block.
     frame = pd.concat(
         [
-            pd.DataFrame({"name": names, "number": pd.arrays.IntegerArray(numbers, number_missing)}, copy=False),
+            pd.DataFrame(
+                {
+                    "line": pd.arrays.IntegerArray(lines, missing),
+                    "name": names,
+                    "number": pd.arrays.IntegerArray(numbers, number_missing),
+                    "designation": designations,
+                },
+                copy=False,
+            ),
             pd.DataFrame(values, columns=VALUE_COLUMNS, copy=False),
         ],
         axis=1,
         copy=False,
     )
+    frame.insert(len(frame.columns), "center", center_names[centers])
     frame.insert(len(frame.columns), "note", notes)
     return frame
 
 
-def read_table(source):
-    """An astropy QTable of the table, with units.
+#: The units of the astropy table's values; the two dates are Time.
+_UNITS = {"H": "mag", "G": None, "M": "deg", "w": "deg", "Omega": "deg", "i": "deg", "n": "deg / d", "a": "AU",
+          "q": "AU", "e": None}
 
-    The columns of read_frame: angles (M, w, Omega, i) in degrees, ``a`` in au, ``H`` in
-    magnitudes, G and e without unit, ``epoch`` an ``astropy.time.Time`` (MJD, TT); values that
-    are missing are masked.
+
+def read_table(source):
+    """An astropy QTable of the elements read by their labels, with units.
+
+    The columns of read_frame: ``H`` in magnitudes, angles (M, w, Omega, i) in degrees, ``n`` in
+    degrees a day, ``a`` and ``q`` in au, G and e without unit, ``Tp`` and ``epoch`` as
+    ``astropy.time.Time`` (MJD, TT); values and texts that are missing are masked.
     """
     try:
         import astropy.units as u
@@ -303,23 +351,31 @@ def read_table(source):
         ) from error
     import numpy as np
 
-    values, numbers, number_missing, names, notes = _columns(source)
-    units = {"H": u.mag, "G": None, "M": u.deg, "w": u.deg, "Omega": u.deg, "i": u.deg, "e": None, "a": u.au}
+    lines, values, numbers, number_missing, centers, names, designations, notes = _columns(source)
+
+    def texts(objects):
+        missing = np.array([text is None for text in objects], dtype=bool)
+        filled = np.array(["" if text is None else text for text in objects], dtype=str) if len(objects) else np.array([], dtype=str)
+        return MaskedColumn(filled, mask=missing)
+
     table = QTable()
-    table["name"] = names.astype(str) if len(names) else np.array([], dtype=str)
+    table["line"] = lines
+    table["name"] = texts(names)
     table["number"] = MaskedColumn(numbers, mask=number_missing)
+    table["designation"] = texts(designations)
     for column, row in zip(VALUE_COLUMNS, values.T):
         missing = np.isnan(row)
-        unit = units.get(column)
-        if column == "epoch":
-            # Time takes no NaN: a missing epoch is a masked one.
-            epoch = Time(np.where(missing, 0.0, row), format="mjd", scale="tt")
+        unit = _UNITS.get(column)
+        if column in ("Tp", "epoch"):
+            # Time takes no NaN: a missing date is a masked one.
+            date = Time(np.where(missing, 0.0, row), format="mjd", scale="tt")
             if missing.any():
-                epoch[missing] = np.ma.masked
-            table[column] = epoch
+                date[missing] = np.ma.masked
+            table[column] = date
         elif unit is None:
             table[column] = MaskedColumn(row, mask=missing)
         else:
-            table[column] = Masked(row * unit, mask=missing)
+            table[column] = Masked(row * u.Unit(unit), mask=missing)
+    table["center"] = np.array(_core.CENTER_NAMES)[centers] if len(centers) else np.array([], dtype=str)
     table["note"] = notes.astype(str) if len(notes) else np.array([], dtype=str)
     return table

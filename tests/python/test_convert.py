@@ -2,11 +2,13 @@
 # byte for byte, whether the input comes as bytes, a file name or a file object, and records()
 # gives the fields of the program's rows.
 import io
+import subprocess
+import sys
 
 import orbitcsv
 import pytest
 
-from conftest import EROS, ShortReads, ShortReadsInto, native, table_rows
+from conftest import EROS, EXAMPLE, ShortReads, ShortReadsInto, native, table_rows
 
 
 def test_tables_and_records_are_the_programs(inputs, tmp_path):
@@ -63,3 +65,39 @@ def test_records_stop_reading_when_closed(tmp_path):
     with orbitcsv.records(path) as rows:
         assert next(rows).name == "Eros"
     assert list(rows) == []
+
+
+def _module(*arguments, data=None):
+    """python -m orbitcsv with the arguments: (status, standard output, standard error)."""
+    run = subprocess.run([sys.executable, "-m", "orbitcsv", *map(str, arguments)], input=data, capture_output=True)
+    return run.returncode, run.stdout, run.stderr.decode()
+
+
+def test_the_module_as_a_command_writes_the_elements_table(tmp_path):
+    data = EXAMPLE.read_bytes()
+    expected = orbitcsv.convert_elements(data)
+    assert expected.startswith(b"line,name,number,designation,H,G,M,w,Omega,i,n,a,q,e,Tp,epoch,center,note\n")
+    assert _module(data=data) == (0, expected, "5 records written.\n")
+    assert _module(EXAMPLE) == (0, expected, "5 records written.\n")
+    target = tmp_path / "elements.csv"
+    assert _module(EXAMPLE, target, "ignored") == (0, b"", "5 records written.\n")
+    assert target.read_bytes() == expected
+    # The program's messages and status, and nothing written.
+    missing = tmp_path / "missing.txt"
+    assert _module(missing, target) == (2, b"", f"Cannot open input file {missing}\n")
+    assert _module(target, target) == (2, b"", f"Output file {target} is the input file\n")
+    assert target.read_bytes() == expected
+    assert _module(EXAMPLE, tmp_path) == (2, b"", f"Cannot open output file {tmp_path}\n")
+    status, _, message = _module(EXAMPLE, "/dev/full")
+    assert (status, message) == (2, "Cannot write output file /dev/full\n")
+
+
+def test_the_command_writes_the_astropy_table_as_ecsv(tmp_path):
+    QTable = pytest.importorskip("astropy.table").QTable
+    target = tmp_path / "elements.ecsv"
+    assert _module("--ecsv", EXAMPLE, target) == (0, b"", "5 records written.\n")
+    table = QTable.read(target, format="ascii.ecsv")
+    assert table.colnames == orbitcsv.COLUMNS and str(table["a"].unit) == "AU" and table["Tp"][2].mjd == 61340.73412
+    status, written, message = _module("--ecsv", data=EXAMPLE.read_bytes())
+    assert (status, message) == (0, "5 records written.\n") and written == target.read_bytes()
+    assert _module("--ecsv", target, target)[::2] == (2, f"Output file {target} is the input file\n")

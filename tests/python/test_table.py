@@ -12,19 +12,22 @@ Time = pytest.importorskip("astropy.time").Time
 
 def check_table(table):
     assert table.colnames == orbitcsv.COLUMNS
-    assert table["a"].unit == u.au and table["H"].unit == u.mag
+    assert table["a"].unit == table["q"].unit == u.au and table["H"].unit == u.mag and table["n"].unit == u.deg / u.day
     for angle in ["M", "w", "Omega", "i"]:
         assert table[angle].unit == u.deg
     assert table["a"][0] == 1.4579614 * u.au and table["i"][0] == 10.8278 * u.deg
-    assert isinstance(table["epoch"], Time) and table["epoch"].format == "mjd" and table["epoch"].scale == "tt"
-    assert table["epoch"][3].mjd == 61025.8
-    # The comet's values are masked, all but its epoch; the unnamed rows have no number.
+    for date in ["Tp", "epoch"]:
+        assert isinstance(table[date], Time) and table[date].format == "mjd" and table[date].scale == "tt"
+    assert table["epoch"][3].mjd == 61025.75 and table["Tp"][2].mjd == 61340.73412
+    # The comet prints no semimajor axis, the minor planets no perihelion distance or time; the
+    # unnamed rows have no number, the numbered ones no designation.
     assert list(np.ma.getmaskarray(table["a"])) == [False, False, True, False, False]
-    assert list(np.ma.getmaskarray(table["e"])) == [False, False, True, False, False]
-    assert not table["epoch"].mask.any()
+    assert list(np.ma.getmaskarray(table["q"])) == [True, True, False, True, True]
+    assert list(table["Tp"].mask) == [True, True, False, True, True] and not table["epoch"].mask.any()
     assert list(np.ma.getmaskarray(table["number"])) == [False, True, True, False, False]
-    assert table["number"][0] == 433 and table["name"][4] == "Foderà"
-    assert table["note"][2].startswith("Comet block")
+    assert list(np.ma.getmaskarray(table["designation"])) == [True, False, False, True, True]
+    assert table["number"][0] == 433 and table["name"][4] == "Foderà" and table["designation"][2] == "C/2026 K4"
+    assert list(table["center"]) == ["Sun"] * 5 and table["line"][0] == 18
 
 
 def test_units_masks_and_the_epoch_as_time():

@@ -1,0 +1,63 @@
+"""python -m orbitcsv [--ecsv] [input [output]]
+
+Writes the elements table of the input, its blocks read by their labels, as the orbitcsv program
+writes its table: the input file or standard input, the output file or standard output, a
+one-line summary on standard error, status 0, or 2 with the program's message when a file
+cannot be opened, read or written. With --ecsv, the astropy table in ECSV, with its units.
+"""
+
+import os
+import stat
+import sys
+
+from . import convert_elements, read_table
+
+_FAILED = 2
+
+
+def _same_file(input_name, output_name):
+    """Whether the output names the input, a regular file (links included)."""
+    try:
+        given, target = os.stat(input_name), os.stat(output_name)
+    except OSError:
+        return False
+    return stat.S_ISREG(given.st_mode) and (given.st_dev, given.st_ino) == (target.st_dev, target.st_ino)
+
+
+def _write_ecsv(source, input_name, output_name):
+    table = read_table(source)
+    if output_name is not None and input_name is not None and _same_file(input_name, output_name):
+        raise OSError(f"Output file {output_name} is the input file")
+    try:
+        table.write(sys.stdout if output_name is None else output_name, format="ascii.ecsv", overwrite=True)
+        if output_name is None:
+            sys.stdout.flush()
+    except OSError as error:
+        raise OSError("Cannot write standard output" if output_name is None else f"Cannot write output file {output_name}") from error
+    return len(table)
+
+
+def main(arguments):
+    ecsv = bool(arguments) and arguments[0] == "--ecsv"
+    if ecsv:
+        arguments = arguments[1:]
+    if arguments and arguments[0] in ("-h", "--help"):
+        print(__doc__.strip())
+        return 0
+    input_name = arguments[0] if arguments else None
+    output_name = arguments[1] if len(arguments) > 1 else None
+    source = sys.stdin.buffer if input_name is None else input_name
+    try:
+        if ecsv:
+            rows = _write_ecsv(source, input_name, output_name)
+        else:
+            rows = convert_elements(source, sys.stdout.buffer if output_name is None else output_name)
+    except OSError as error:
+        print(error, file=sys.stderr)
+        return _FAILED
+    print(f"{rows} record{'' if rows == 1 else 's'} written.", file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
