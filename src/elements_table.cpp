@@ -1,6 +1,5 @@
 // The elements read by their labels, put into words and into the elements table, and held to
-// the table's columns. Apart from the program's own path: its numbers are written by the C++
-// library's shortest conversion, which the program, linked to the C library alone, does without.
+// the table's columns.
 #include "labeled_elements.hpp"
 
 #include "record_values.hpp"
@@ -8,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace orbitcsv {
 
@@ -49,10 +50,93 @@ char* put_text(char* p, std::string_view text) {
     return p;
 }
 
-// The shortest text that reads back as the same double; nothing for a missing one.
+// A double's shortest decimal: the fewest digits that read back as it, the nearest of them to
+// it, as digits and the power of ten of the last (value = digits * 10^exponent).
+struct shortest_decimal {
+    std::uint64_t digits;
+    int exponent;
+};
+
+constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Most values are decimals of at most 15 significant digits, as the text printed them, and no
+// other decimal of so few digits reads as the same double: the fewest decimal places that give
+// one back are found by trying each in turn, each tried by one division that rounds once (both
+// numbers are exact doubles). The rest, and values beyond the range where that holds, from the
+// C library's correctly rounded %e, to the fewest digits that read back.
+shortest_decimal shortest(double value) {
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e-5 && magnitude < 1e15) {
+        for (int places = 0; places < static_cast<int>(std::size(POWERS_OF_TEN)); ++places) {
+            const double scaled = std::nearbyint(magnitude * POWERS_OF_TEN[places]);
+            if (scaled >= 1e15) break;  // more than 15 digits: not the unique decimal of its length
+            if (scaled / POWERS_OF_TEN[places] == magnitude) {
+                auto digits = static_cast<std::uint64_t>(scaled);
+                int exponent = -places;
+                for (; digits != 0 && digits % 10 == 0; digits /= 10) ++exponent;
+                return {digits, exponent};
+            }
+        }
+    }
+    char text[40];
+    for (int precision = 15; precision <= 17; ++precision) {
+        std::snprintf(text, sizeof text, "%.*e", precision - 1, magnitude);
+        if (precision == 17 || std::strtod(text, nullptr) == magnitude) break;
+    }
+    // "d.ddddde-XX": the digits without the point, then the exponent of the first.
+    std::uint64_t digits = 0;
+    int count = 0;
+    const char* p = text;
+    for (; *p != 'e'; ++p) {
+        if (*p == '.') continue;
+        digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        ++count;
+    }
+    int exponent = std::atoi(p + 1) - (count - 1);
+    for (; digits != 0 && digits % 10 == 0; digits /= 10) ++exponent;
+    return {digits, exponent};
+}
+
+// A number as the elements table writes it: its shortest decimal, in fixed notation where its
+// first digit stands from 10^-4 to 10^15 and as "1.5e-05" beyond, as Python's repr() writes
+// floats (but with no ".0" after a whole number); nothing for a missing one.
 char* put_number(char* p, double value) {
     if (std::isnan(value)) return p;
-    return std::to_chars(p, p + 32, value).ptr;
+    if (std::signbit(value)) *p++ = '-';
+    if (std::isinf(value)) return std::copy_n("inf", 3, p);
+    if (value == 0) {
+        *p++ = '0';
+        return p;
+    }
+    const auto [digits, exponent] = shortest(value);
+    char text[24];
+    const int count = static_cast<int>(std::to_chars(text, text + sizeof text, digits).ptr - text);
+    const int first = exponent + count - 1;  // the power of ten of the first digit
+    if (first < -4 || first >= 16) {
+        *p++ = text[0];
+        if (count > 1) {
+            *p++ = '.';
+            p = std::copy(text + 1, text + count, p);
+        }
+        *p++ = 'e';
+        *p++ = first < 0 ? '-' : '+';
+        const int magnitude = first < 0 ? -first : first;
+        if (magnitude < 10) *p++ = '0';
+        return std::to_chars(p, p + 4, magnitude).ptr;
+    }
+    if (exponent >= 0) {
+        p = std::copy(text, text + count, p);
+        return std::fill_n(p, exponent, '0');
+    }
+    if (first >= 0) {
+        p = std::copy(text, text + first + 1, p);
+        *p++ = '.';
+        return std::copy(text + first + 1, text + count, p);
+    }
+    *p++ = '0';
+    *p++ = '.';
+    p = std::fill_n(p, -first - 1, '0');
+    return std::copy(text, text + count, p);
 }
 
 // The table's epoch is written to six significant digits: it holds the labeled epoch when it is

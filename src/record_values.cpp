@@ -1,7 +1,6 @@
 #include "record_values.hpp"
 
 #include "byte_masks.hpp"
-#include "decimal_digits.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -101,109 +100,24 @@ double value_of_number(std::string_view text) {
     return negative ? -magnitude : magnitude;
 }
 
-constexpr std::size_t EPOCH_FIELD = value_field_index(&orbit_record::epoch_mjd);
-
-constexpr std::string_view COMET_FIRST_LINE = "T ";
-constexpr std::string_view COMET_SECOND_LINE = "q ";
 constexpr std::string_view FORMULA_STARTS = "=+-@";
 
-// Where the parts of a value of the usual form stand: the digits begin after the sign (0 or 1
-// byte), the point at `point` (the length when there is none).
-struct usual_layout {
-    std::size_t sign;
-    std::size_t point;
-};
-
-// A value field of the usual form, digits with at most one point after a sign or none, told from
-// two masks of one 16-byte load (the field has room for it): nearly every value. False for any
-// other form.
-bool usual_form(const text_field<FIELD_CAPACITY>& field, usual_layout& layout) {
+// Whether a value field is a number. The usual form, digits with at most one point after a sign
+// or none, is told from two masks of one 16-byte load (the field has room for it): nearly every
+// value; any other is read by the rules.
+bool field_is_number(const text_field<FIELD_CAPACITY>& field) {
     static_assert(FIELD_CAPACITY >= 16);
     const std::size_t length = field.length;
-    if (length == 0 || length > 16) return false;
-    const std::uint32_t within = masks::low_bits(length);
-    const std::uint32_t digits = masks::digit16(field.text) & within;
-    const std::uint32_t points = masks::equal16(field.text, '.') & within;
-    const std::uint32_t sign = field.text[0] == '-' || field.text[0] == '+' ? 1 : 0;
-    if (digits == 0 || (digits | points | sign) != within || (points & (points - 1)) != 0) return false;
-    layout = {sign, points != 0 ? static_cast<std::size_t>(std::countr_zero(points)) : length};
-    return true;
-}
-
-// The value of `count` (0 to 16) digits at `p`, read eight at a time from the text as it lies
-// (the field's room takes the whole loads).
-std::uint64_t digits_at(const char* p, unsigned count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const auto word_at = [](const char* at) {
-            std::uint64_t word;
-            std::memcpy(&word, at, 8);
-            return word;
-        };
-        if (count == 0) return 0;
-        if (count <= 8) return digits::digits_value(word_at(p), count);
-        return digits::digits_value(word_at(p), count - 8) * digits::POWERS_OF_10[8] + digits::digits_value(word_at(p + count - 8), 8);
-    } else {
-        std::uint64_t number = 0;
-        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(p[at] - '0');
-        return number;
+    if (length > 0 && length <= 16) {
+        const std::uint32_t within = masks::low_bits(length);
+        const std::uint32_t digits = masks::digit16(field.text) & within;
+        const std::uint32_t points = masks::equal16(field.text, '.') & within;
+        const std::uint32_t sign = field.text[0] == '-' || field.text[0] == '+' ? 1 : 0;
+        if (digits != 0 && (digits | points | sign) == within && (points & (points - 1)) == 0) return true;
     }
+    return is_number(field.view());
 }
 
-// Up to the most decimals a field of the usual form (16 bytes at most, a point among them) has.
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-// The value of a field of the usual form: the digits before the point and those after it, each
-// read in place (gathering them side by side first made the loads wait on the stores), then
-// Clinger's fast path: an integer of at most 2^53 and a power of ten up to 10^22 are exact
-// doubles, so one division rounds their quotient correctly. False for one of more digits than
-// an exact double holds.
-bool usual_value(const text_field<FIELD_CAPACITY>& field, usual_layout layout, double& value) {
-    constexpr std::uint64_t LARGEST_EXACT = std::uint64_t{1} << 53;
-    const char* const text = field.text;
-    const std::size_t length = field.length;
-    const auto [sign, point] = layout;
-    const std::size_t decimals = point < length ? length - 1 - point : 0;
-    const std::uint64_t number = digits_at(text + sign, static_cast<unsigned>(point - sign)) * digits::POWERS_OF_10[decimals] +
-                                 digits_at(text + point + 1, static_cast<unsigned>(decimals));
-    if (number > LARGEST_EXACT) return false;
-    const double magnitude = static_cast<double>(number) / EXACT_POWERS_OF_TEN[decimals];
-    value = text[0] == '-' ? -magnitude : magnitude;
-    return true;
-}
-
-// Whether a value field is a number.
-bool field_is_number(const text_field<FIELD_CAPACITY>& field) {
-    usual_layout layout;
-    return usual_form(field, layout) || is_number(field.view());
-}
-
-// A value field as a number; NaN, and `number` false, where it is not one.
-double read_field(const text_field<FIELD_CAPACITY>& field, bool& number) {
-    usual_layout layout;
-    double value;
-    if (usual_form(field, layout)) {
-        number = true;
-        return usual_value(field, layout, value) ? value : value_of_number(field.view());
-    }
-    number = is_number(field.view());
-    return number ? value_of_number(field.view()) : std::numeric_limits<double>::quiet_NaN();
-}
-
-// Whether field `field` of a row with `marks` has no value: its text is not a number, or the row
-// is a comet block's, whose lines hold other elements than the table's but for the epoch.
-bool value_missing(row_marks marks, std::size_t field) {
-    return (marks & (1u << field)) || ((marks & COMET_BLOCK_MARK) && field != EPOCH_FIELD);
-}
-
-// The marks a row has besides its values': a comet block, a name or number like a formula.
-row_marks block_marks(const element_block& block, const orbit_record& record) {
-    row_marks marks = is_comet_block(block) ? COMET_BLOCK_MARK : 0;
-    if (formula_like(record.name.view()) || formula_like(record.number.view())) marks |= FORMULA_MARK;
-    return marks;
-}
-
-constexpr std::string_view COMET_WORDS = "Comet block: the table does not read its T, q and z lines";
 constexpr std::string_view NOT_NUMBERS_WORDS = "Not numbers: ";
 constexpr std::string_view NOTE_SEPARATOR = "; ";
 
@@ -253,10 +167,6 @@ double number_value(std::string_view text) {
     return is_number(text) ? value_of_number(text) : std::numeric_limits<double>::quiet_NaN();
 }
 
-bool is_comet_block(const element_block& block) {
-    return block.row(2).text().starts_with(COMET_FIRST_LINE) && block.row(3).text().starts_with(COMET_SECOND_LINE);
-}
-
 bool designation_number(std::string_view number, std::int64_t& value) {
     constexpr std::size_t MOST_DIGITS = 18;
     while (!number.empty() && is_whitespace(number.front())) number.remove_prefix(1);
@@ -267,38 +177,18 @@ bool designation_number(std::string_view number, std::int64_t& value) {
     return true;
 }
 
-row_marks read_row(const element_block& block, const orbit_record& record, std::span<double, VALUE_COUNT> values) {
-    row_marks marks = block_marks(block, record);
-    [&]<std::size_t... Field>(std::index_sequence<Field...>) {
-        bool number = true;
-        ((values[Field] = read_field(record.*VALUE_FIELDS[Field], number), marks |= static_cast<row_marks>(!number << Field)), ...);
-    }(std::make_index_sequence<VALUE_COUNT>{});
-    if (marks & COMET_BLOCK_MARK) {
-        for (std::size_t field = 0; field < VALUE_COUNT; ++field) {
-            if (value_missing(marks, field)) values[field] = std::numeric_limits<double>::quiet_NaN();
-        }
-    }
-    return marks;
-}
-
-row_marks mark_row(const element_block& block, const orbit_record& record) {
-    row_marks marks = block_marks(block, record);
+row_marks mark_row(const orbit_record& record) {
+    row_marks marks = formula_like(record.name.view()) || formula_like(record.number.view()) ? FORMULA_MARK : 0;
     [&]<std::size_t... Field>(std::index_sequence<Field...>) {
         ((marks |= static_cast<row_marks>(!field_is_number(record.*VALUE_FIELDS[Field]) << Field)), ...);
     }(std::make_index_sequence<VALUE_COUNT>{});
     return marks;
 }
 
-double field_value(const orbit_record& record, row_marks marks, std::size_t field) {
-    if (value_missing(marks, field)) return std::numeric_limits<double>::quiet_NaN();
-    bool number;
-    return read_field(record.*VALUE_FIELDS[field], number);
-}
-
 std::size_t describe_marks(row_marks marks, std::span<const std::string_view, VALUE_COUNT> values, char* out) {
     note_writer note(out);
-    if (marks & COMET_BLOCK_MARK) {
-        note.add(COMET_WORDS);
+    if (marks & LAYOUT_MARK) {
+        note.add(LAYOUT_WORDS);
     } else if (marks & NOT_NUMBER_MARKS) {
         note.add(NOT_NUMBERS_WORDS);
         bool first = true;

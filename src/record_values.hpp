@@ -1,7 +1,7 @@
-// A converted row read as numbers, and the marks that tell a reader which of its values are not
-// elements to compute with: a value field whose text is not a number, a comet block, a name that
-// a spreadsheet would run as a formula. The table itself keeps every text as it is; the page and
-// the Python module both read rows through these, so that they agree on every row.
+// A converted row's values as numbers, and the marks that tell a reader of the table why a row is
+// not what it seems: a value field whose text is not a number, columns that do not fit the
+// block's layout, a name that a spreadsheet would run as a formula. The table itself keeps every
+// text as it is; the page marks its rows with these.
 #pragma once
 
 #include "element_block.hpp"
@@ -26,10 +26,11 @@ constexpr std::size_t value_field_index(text_field<FIELD_CAPACITY> orbit_record:
 }
 
 // Why a row is marked, one bit each: bit i (i < VALUE_COUNT) when value field i is not a number,
-// then a comet block, then a name or number that a spreadsheet would take for a formula.
+// then columns that hold other values than the block's labels give (a comet's block, an
+// orbit-fitting program's), then a name or number that a spreadsheet would take for a formula.
 using row_marks = std::uint16_t;
 inline constexpr row_marks NOT_NUMBER_MARKS = (1u << VALUE_COUNT) - 1;
-inline constexpr row_marks COMET_BLOCK_MARK = 1u << VALUE_COUNT;
+inline constexpr row_marks LAYOUT_MARK = 1u << VALUE_COUNT;
 inline constexpr row_marks FORMULA_MARK = 1u << (VALUE_COUNT + 1);
 
 // A number is a decimal as element lines write them: a sign or none, digits with at most one
@@ -48,31 +49,24 @@ double number_value(std::string_view text);
 
 // A name or number that begins with =, +, - or @, which a spreadsheet may run as a formula.
 bool formula_like(std::string_view text);
+inline constexpr std::string_view LAYOUT_WORDS =
+    "the table's columns do not fit this layout; Download elements has its values";
 inline constexpr std::string_view FORMULA_WORDS =
     "Name or number begins with =, +, - or @, which a spreadsheet may take for a formula";
-
-// A comet block: its first element line begins "T " and its second "q ", as the comet layouts
-// of the circulars write perihelion time and distance where an asteroid's block has M and n.
-bool is_comet_block(const element_block& block);
 
 // The number of a designation as a whole number: the number field's text when it is 1 to 18
 // digits, whitespace around them allowed. False for anything else ("(Unnamed)" too).
 bool designation_number(std::string_view number, std::int64_t& value);
 
-// A row converted from `block`, read: its marks, and the values of its value fields as
-// number_value gives them, but NaN for every value of a comet block but its epoch: those stand
-// in its lines in another sense than the table's. Most fields take one pass each.
-row_marks read_row(const element_block& block, const orbit_record& record, std::span<double, VALUE_COUNT> values);
+// A converted row's marks of its own: which value fields are not numbers, and a name or number
+// like a formula. Whether its columns fit the layout is for the reader of labels to say.
+row_marks mark_row(const orbit_record& record);
 
-// The same in two steps, for a reader that needs the values of a few fields only (the page, for
-// its pictures): the row's marks, then the value of field `field` (an index into VALUE_FIELDS).
-row_marks mark_row(const element_block& block, const orbit_record& record);
-double field_value(const orbit_record& record, row_marks marks, std::size_t field);
-
-// The words that say why a row is marked, for a person, joined by "; ": "Comet block: ..." (and
-// then nothing of its values), "Not numbers: Semimajor axis “unknown”, Eccentricity empty",
-// "Name or number begins with ...". `values` are the row's value fields. Writes at most
-// NOTE_CAPACITY bytes at `out` and returns how many; nothing for a row with no marks.
+// The words that say why a row is marked, for a person, joined by "; ": the words of
+// LAYOUT_WORDS (and then nothing of its values), "Not numbers: Semimajor axis “unknown”,
+// Eccentricity empty", "Name or number begins with ...". `values` are the row's value fields.
+// Writes at most NOTE_CAPACITY bytes at `out` and returns how many; nothing for a row with no
+// marks.
 inline constexpr std::size_t NOTE_CAPACITY = 1024;
 std::size_t describe_marks(row_marks marks, std::span<const std::string_view, VALUE_COUNT> values, char* out);
 

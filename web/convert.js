@@ -64,6 +64,7 @@ export async function loadConverter(wasmBytes) {
     ended: false,
     failed: false,
     onTable: null,
+    onElements: null,
     onNotes: null,
     message: '',
   };
@@ -84,9 +85,13 @@ export async function loadConverter(wasmBytes) {
       write_table(bytes, length) {
         io.onTable(view(Uint8Array, bytes, length));
       },
-      write_notes(lengths, marks, semimajorAxes, eccentricities, inclinations, count) {
+      write_elements(bytes, length) {
+        io.onElements(view(Uint8Array, bytes, length));
+      },
+      write_notes(lengths, elementLengths, marks, semimajorAxes, eccentricities, inclinations, count) {
         io.onNotes({
           lengths: view(Uint32Array, lengths, count),
+          elementLengths: view(Uint32Array, elementLengths, count),
           marks: view(Uint16Array, marks, count),
           semimajorAxes: view(Float32Array, semimajorAxes, count),
           eccentricities: view(Float32Array, eccentricities, count),
@@ -114,7 +119,7 @@ export async function loadConverter(wasmBytes) {
     readLater: exports.read_later(),
     wantsMoreInput: exports.wants_more_input(),
   };
-  const marks = { notNumbers: exports.not_number_marks(), cometBlock: exports.comet_block_mark() };
+  const marks = { notNumbers: exports.not_number_marks(), layout: exports.layout_mark() };
   const encoder = new TextEncoder();
   // The words for a row's marks, given its value fields (texts), as the converter words them.
   const describe = (rowMarks, values) => {
@@ -132,14 +137,15 @@ export async function loadConverter(wasmBytes) {
 
 // Converts one input as the program converts one file. `chunks` gives its bytes (an async
 // iterable of Uint8Array); a failure to read them is the program's read error. The table comes
-// out through onTable(bytes) and notes on its rows through onNotes(notes), as they are made,
-// as views of the converter's memory that hold until the next call; onChunk(bytes) sees each
+// out through onTable(bytes), the elements table through onElements(bytes) and notes on their
+// rows through onNotes(notes), as they are made, as views of the converter's memory that hold
+// until the next call; onChunk(bytes) sees each
 // chunk before it is converted, onProgress(bytesRead) follows the reading. Resolves to
 // { status, message }: the program's exit status and what it writes on standard error ("5
 // records written.\n"), or { cancelled: true } when cancelled() turned true between chunks.
-export async function convertInput(converter, { name, chunks, onTable, onNotes, onChunk = () => {}, onProgress = () => {}, cancelled = () => false }) {
+export async function convertInput(converter, { name, chunks, onTable, onElements = () => {}, onNotes, onChunk = () => {}, onProgress = () => {}, cancelled = () => false }) {
   const { exports, io, memory, codes } = converter;
-  Object.assign(io, { chunk: null, offset: 0, ended: false, failed: false, onTable, onNotes, message: '' });
+  Object.assign(io, { chunk: null, offset: 0, ended: false, failed: false, onTable, onElements, onNotes, message: '' });
   const storage = new Uint8Array(memory.buffer, exports.input_name_storage(), exports.input_name_capacity());
   const { written } = new TextEncoder().encodeInto(name, storage);
   exports.start(written);

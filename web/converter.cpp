@@ -4,18 +4,22 @@
 // (or failed) it finishes the table and gives the summary line or the message. The input, the
 // table and the messages pass through functions the worker supplies; there is no file system.
 //
-// Beside each row the page gets a note of it: its length in the table, its marks (which of its
-// value columns are not numbers, a comet block, a name a spreadsheet takes for a formula), and
-// its semimajor axis, eccentricity and inclination for the plots. describe() gives the words for
-// a row's marks.
+// Beside the table the converter writes the elements table, each block read by its labels, and
+// beside each row the page gets a note of it: its lengths in the two tables, its marks (which of
+// its value columns are not numbers, columns that do not fit its layout, a name a spreadsheet
+// takes for a formula), and its semimajor axis, eccentricity and inclination as its labels give
+// them, for the scatter plot (none for an orbit about the Earth or the Moon). describe() gives
+// the words for a row's marks.
 #include "byte_io.hpp"
 #include "element_block.hpp"
+#include "labeled_elements.hpp"
 #include "messages.hpp"
 #include "orbit_record.hpp"
 #include "record_values.hpp"
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -32,9 +36,11 @@ extern "C" {
     char* into, std::uint32_t capacity);
 [[clang::import_module("orbitcsv"), clang::import_name("write_table")]] void host_write_table(
     const char* bytes, std::uint32_t length);
+[[clang::import_module("orbitcsv"), clang::import_name("write_elements")]] void host_write_elements(
+    const char* bytes, std::uint32_t length);
 [[clang::import_module("orbitcsv"), clang::import_name("write_notes")]] void host_write_notes(
-    const std::uint32_t* lengths, const row_marks* marks, const float* semimajor_axes,
-    const float* eccentricities, const float* inclinations, std::uint32_t count);
+    const std::uint32_t* lengths, const std::uint32_t* element_lengths, const row_marks* marks,
+    const float* semimajor_axes, const float* eccentricities, const float* inclinations, std::uint32_t count);
 [[clang::import_module("orbitcsv"), clang::import_name("write_message")]] void host_write_message(
     const char* bytes, std::uint32_t length);
 }
@@ -62,22 +68,22 @@ private:
 // returns.
 class row_notes {
 public:
-    static constexpr std::size_t SEMIMAJOR_AXIS = value_field_index(&orbit_record::semimajor_axis);
-    static constexpr std::size_t ECCENTRICITY = value_field_index(&orbit_record::eccentricity);
-    static constexpr std::size_t INCLINATION = value_field_index(&orbit_record::inclination);
-
-    void add(const element_block& block, const orbit_record& record, std::uint64_t length) {
-        const row_marks marks = mark_row(block, record);
+    void add(const orbit_record& record, const labeled_elements& elements, std::uint64_t length, std::uint64_t element_length) {
+        const bool fits = columns_fit_labels(record, elements);
         lengths_[count_] = static_cast<std::uint32_t>(length);
-        marks_[count_] = marks;
-        semimajor_axes_[count_] = static_cast<float>(field_value(record, marks, SEMIMAJOR_AXIS));
-        eccentricities_[count_] = static_cast<float>(field_value(record, marks, ECCENTRICITY));
-        inclinations_[count_] = static_cast<float>(field_value(record, marks, INCLINATION));
+        element_lengths_[count_] = static_cast<std::uint32_t>(element_length);
+        marks_[count_] = static_cast<row_marks>(mark_row(record) | (fits ? 0 : LAYOUT_MARK));
+        // The scatter plot's orbits are the Sun's, about which a barycentric orbit runs as well.
+        const bool planet_centred = elements.center == orbit_center::earth || elements.center == orbit_center::moon;
+        const auto plotted = [&](element which) { return static_cast<float>(planet_centred ? NOT_PLOTTED : elements.value(which)); };
+        semimajor_axes_[count_] = plotted(element::a);
+        eccentricities_[count_] = plotted(element::e);
+        inclinations_[count_] = plotted(element::i);
         if (++count_ == CAPACITY) hand_over();
     }
     void hand_over() {
         if (count_ > 0) {
-            host_write_notes(lengths_, marks_, semimajor_axes_, eccentricities_, inclinations_,
+            host_write_notes(lengths_, element_lengths_, marks_, semimajor_axes_, eccentricities_, inclinations_,
                              static_cast<std::uint32_t>(count_));
         }
         count_ = 0;
@@ -85,7 +91,9 @@ public:
 
 private:
     static constexpr std::size_t CAPACITY = 4096;
+    static constexpr double NOT_PLOTTED = std::numeric_limits<double>::quiet_NaN();
     std::uint32_t lengths_[CAPACITY];
+    std::uint32_t element_lengths_[CAPACITY];
     row_marks marks_[CAPACITY];
     float semimajor_axes_[CAPACITY];
     float eccentricities_[CAPACITY];
@@ -99,19 +107,24 @@ constexpr std::size_t NAME_CAPACITY = 4096;
 // Everything a conversion works in, fixed in size, as in the program.
 char input_storage[DEFAULT_READ_BUFFER_BYTES + LINE_SLACK];
 char output_storage[OUTPUT_BUFFER_BYTES];
+char elements_storage[OUTPUT_BUFFER_BYTES];
 char message_text[NAME_CAPACITY + 64];
 char input_name[NAME_CAPACITY];
 std::size_t input_name_length = 0;
 page_source source;
 page_sink table_sink(host_write_table);
+page_sink elements_sink(host_write_elements);
 page_sink message_sink(host_write_message);
 std::optional<element_scanner> scanner;
 std::optional<output_buffer> table;
+std::optional<output_buffer> elements_table;
 element_block block;
 orbit_record record;
+labeled_elements elements;
 row_notes notes;
 std::int64_t records = 0;
 std::uint64_t table_bytes_noted = 0;
+std::uint64_t element_bytes_noted = 0;
 
 // What convert() answers while the input goes on: no exit status is negative.
 constexpr std::int32_t WANTS_MORE_INPUT = -1;
@@ -134,12 +147,17 @@ extern "C" [[clang::export_name("input_name_capacity")]] std::uint32_t input_nam
 extern "C" [[clang::export_name("start")]] void start(std::uint32_t name_length) {
     input_name_length = name_length < NAME_CAPACITY ? name_length : NAME_CAPACITY;
     scanner.emplace(source, input_storage);
+    scanner->keep_places();
     table.emplace(table_sink, output_storage);
+    elements_table.emplace(elements_sink, elements_storage);
     records = 0;
     write_csv_header(*table);
-    // The header goes over first, on its own, so that the worker knows where the rows begin.
+    write_elements_header(*elements_table);
+    // The headers go over first, on their own, so that the worker knows where the rows begin.
     (void)table->flush();
+    (void)elements_table->flush();
     table_bytes_noted = table->taken();
+    element_bytes_noted = elements_table->taken();
 }
 
 // Converts as far as the input allows. Returns WANTS_MORE_INPUT while the input has not ended;
@@ -147,13 +165,19 @@ extern "C" [[clang::export_name("start")]] void start(std::uint32_t name_length)
 // program's exit status, with the whole table handed over.
 extern "C" [[clang::export_name("convert")]] std::int32_t convert() {
     records += write_csv_rows(*scanner, *table, block, record, [](const element_block& from, const orbit_record& written) {
+        read_labeled_elements(lines_of_block(*scanner, from), elements);
+        write_elements_row(*elements_table, elements);
         const std::uint64_t taken = table->taken();
-        notes.add(from, written, taken - table_bytes_noted);
+        const std::uint64_t elements_taken = elements_table->taken();
+        notes.add(written, elements, taken - table_bytes_noted, elements_taken - element_bytes_noted);
         table_bytes_noted = taken;
+        element_bytes_noted = elements_taken;
     });
     notes.hand_over();
     if (scanner->waiting()) return WANTS_MORE_INPUT;
-    (void)table->flush();  // the page's sink takes every byte
+    // The page's sinks take every byte.
+    (void)table->flush();
+    (void)elements_table->flush();
     if (scanner->read_failed()) {
         messages::write_message(message_sink, messages::CANNOT_READ_INPUT, {input_name, input_name_length},
                                 message_text);
@@ -185,4 +209,4 @@ extern "C" [[clang::export_name("read_failed")]] std::int32_t read_failed() { re
 extern "C" [[clang::export_name("read_later")]] std::int32_t read_later() { return READ_LATER; }
 extern "C" [[clang::export_name("wants_more_input")]] std::int32_t wants_more_input() { return WANTS_MORE_INPUT; }
 extern "C" [[clang::export_name("not_number_marks")]] std::uint32_t not_number_marks() { return NOT_NUMBER_MARKS; }
-extern "C" [[clang::export_name("comet_block_mark")]] std::uint32_t comet_block_mark() { return COMET_BLOCK_MARK; }
+extern "C" [[clang::export_name("layout_mark")]] std::uint32_t layout_mark() { return LAYOUT_MARK; }

@@ -1,5 +1,5 @@
 // Orbits from their elements, for the pictures: positions in the ecliptic frame in au, seen from
-// its north pole. Angles in degrees, as the table gives them.
+// its north pole. Angles in degrees, as the elements table gives them.
 
 const DEGREE = Math.PI / 180;
 
@@ -10,20 +10,36 @@ export const PLANETS = [
   { name: 'Jupiter', a: 5.2029 },
 ];
 
-// Which elements a row must give as numbers to be drawn, by column title; with them an orbit
-// is drawn when it is an ellipse: a > 0 and 0 <= e < 1. A comet block's are never drawn: its
-// lines hold its perihelion time and distance where the table reads other elements.
-export const ORBIT_COLUMNS = ['Mean anomaly', 'Arg. perihelion', 'Long. node', 'Inclination', 'Eccentricity', 'Semimajor axis'];
-
 export const isEllipse = (a, e) => a > 0 && e >= 0 && e < 1;
 
-// Why an orbit cannot be drawn, or '' when it can.
-export function whyNotDrawn({ comet = false, a, e, i, node, perihelion, meanAnomaly }) {
-  if (comet) return 'a comet block';
-  if (![a, e, i, node, perihelion, meanAnomaly].every(Number.isFinite)) return 'its elements are not all numbers';
-  if (isEllipse(a, e)) return '';
-  if (e >= 1) return 'e ≥ 1: not an ellipse';
-  return e < 0 ? 'e < 0' : 'a ≤ 0';
+// The Gaussian gravitational constant: the mean motion, radians a day, of an orbit of 1 au.
+const GAUSS = 0.01720209895;
+// An ellipse whose aphelion lies farther than this (au) is drawn as an arc, as an open orbit is;
+// an arc goes as far from the Sun as ARC_REACH, or three times its perihelion distance.
+const FULL_ORBIT_REACH = 100;
+const ARC_REACH = 6;
+
+// What a row's orbit is drawn as, from its elements as their labels give them (`a` and `q` in
+// au, angles in degrees, `Tp` and `epoch` MJDs): { ellipse: true, a, e } for an ellipse whose
+// whole fits, else { ellipse: false, q, e, reach } for the arc near the Sun; null for neither.
+function orbitShape({ a, e, q }) {
+  if (e < 1) {
+    const semimajor = Number.isFinite(a) ? a : q / (1 - e);
+    if (semimajor > 0 && semimajor * (1 + e) <= FULL_ORBIT_REACH) return { ellipse: true, a: semimajor, e };
+  }
+  const perihelion = Number.isFinite(q) ? q : a * (1 - e);
+  return perihelion > 0 ? { ellipse: false, q: perihelion, e, reach: Math.max(ARC_REACH, 3 * perihelion) } : null;
+}
+
+// Why an orbit cannot be drawn, or '' when it can. `center` is what the orbit is about.
+export function whyNotDrawn({ center = 'Sun', a, e, i, node, perihelion, q = NaN }) {
+  if (center === 'Earth' || center === 'Moon') return `an orbit about the ${center === 'Earth' ? 'Earth' : 'Moon'}`;
+  if (![e, i, node, perihelion].every(Number.isFinite) || !(Number.isFinite(a) || Number.isFinite(q))) {
+    return 'its elements are not all given';
+  }
+  if (e < 0) return 'e < 0';
+  if (orbitShape({ a, e, q }) === null) return e < 1 ? 'a ≤ 0' : 'q ≤ 0';
+  return '';
 }
 
 export const isDrawable = (elements) => whyNotDrawn(elements) === '';
@@ -42,32 +58,91 @@ export function eccentricAnomaly(meanAnomaly, e) {
   return E;
 }
 
-// A function from the eccentric anomaly to the point (x, y, z) of the orbit, in au.
-function orbitPlane({ a, e, i, node, perihelion }) {
+// The hyperbolic anomaly H for a mean anomaly M of an open orbit, from M = e sinh H - H.
+export function hyperbolicAnomaly(meanAnomaly, e) {
+  // A start from which Newton's method converges for every e above 1.
+  let H = Math.sign(meanAnomaly) * Math.log((2 * Math.abs(meanAnomaly)) / e + 1.8);
+  for (let step = 0; step < 100; ++step) {
+    const next = H - (e * Math.sinh(H) - H - meanAnomaly) / (e * Math.cosh(H) - 1);
+    if (Math.abs(next - H) < 1e-13 * Math.max(1, Math.abs(H))) return next;
+    H = next;
+  }
+  return H;
+}
+
+// A function from a point of the orbit's plane (p towards perihelion, q 90 degrees on in the
+// direction of motion, in au) to the point (x, y, z) it is.
+function orbitPlane({ i, node, perihelion }) {
   const [sO, cO] = [Math.sin(node * DEGREE), Math.cos(node * DEGREE)];
   const [sw, cw] = [Math.sin(perihelion * DEGREE), Math.cos(perihelion * DEGREE)];
   const [si, ci] = [Math.sin(i * DEGREE), Math.cos(i * DEGREE)];
-  const b = a * Math.sqrt(1 - e * e);
-  return (E) => {
-    const p = a * (Math.cos(E) - e);  // towards perihelion
-    const q = b * Math.sin(E);        // 90 degrees on, in the direction of motion
-    return {
-      x: p * (cO * cw - sO * sw * ci) - q * (cO * sw + sO * cw * ci),
-      y: p * (sO * cw + cO * sw * ci) - q * (sO * sw - cO * cw * ci),
-      z: p * (sw * si) + q * (cw * si),
-    };
-  };
+  return (p, q) => ({
+    x: p * (cO * cw - sO * sw * ci) - q * (cO * sw + sO * cw * ci),
+    y: p * (sO * cw + cO * sw * ci) - q * (sO * sw - cO * cw * ci),
+    z: p * (sw * si) + q * (cw * si),
+  });
 }
 
-// `count` points around the whole orbit.
+// The point of an ellipse at eccentric anomaly E, in its plane.
+function onEllipse({ a, e }, E) {
+  return [a * (Math.cos(E) - e), a * Math.sqrt(1 - e * e) * Math.sin(E)];
+}
+
+// The point of an open orbit (or a long ellipse) at true anomaly v, in its plane.
+function onConic({ q, e }, v) {
+  const r = (q * (1 + e)) / (1 + e * Math.cos(v));
+  return [r * Math.cos(v), r * Math.sin(v)];
+}
+
+// The true anomaly at which a conic reaches `reach` from its focus (pi where it never does).
+function anomalyAtReach({ q, e, reach }) {
+  const cosine = ((q * (1 + e)) / reach - 1) / e;
+  return cosine <= -1 ? Math.PI * (1 - 1e-9) : Math.acos(Math.min(1, cosine));
+}
+
+// `count` points around the whole orbit, or along its arc near the Sun.
 export function orbitPath(elements, count = 256) {
+  const shape = orbitShape(elements);
   const at = orbitPlane(elements);
-  return Array.from({ length: count + 1 }, (_, k) => at((2 * Math.PI * k) / count));
+  if (shape.ellipse) return Array.from({ length: count + 1 }, (_, k) => at(...onEllipse(shape, (2 * Math.PI * k) / count)));
+  const last = anomalyAtReach(shape);
+  return Array.from({ length: count + 1 }, (_, k) => at(...onConic(shape, -last + (2 * last * k) / count)));
 }
 
-// Where the body stands at the epoch of its elements.
+// The point in its orbit's plane where the body stands at the epoch: from its mean anomaly, or
+// where none is printed from the time since perihelion; null where neither is known or the body
+// stands beyond the arc drawn.
+function placeInPlane(elements, shape) {
+  const { meanAnomaly = NaN, n = NaN, Tp = NaN, epoch = NaN } = elements;
+  const days = epoch - Tp;
+  if (shape.ellipse) {
+    const motion = Number.isFinite(n) ? n * DEGREE : GAUSS / shape.a ** 1.5;
+    const M = Number.isFinite(meanAnomaly) ? meanAnomaly * DEGREE : motion * days;
+    return Number.isFinite(M) ? onEllipse(shape, eccentricAnomaly(M, shape.e)) : null;
+  }
+  if (!Number.isFinite(days)) return null;
+  const { q, e } = shape;
+  let point;
+  if (Math.abs(e - 1) < 1e-9) {
+    // A parabola: Barker's equation, s + s^3 / 3 = k t / sqrt(2 q^3) with s = tan(v / 2).
+    const A = (1.5 * GAUSS * days) / Math.sqrt(2 * q ** 3);
+    const root = Math.cbrt(A + Math.sqrt(A * A + 1));
+    point = onConic(shape, 2 * Math.atan(root - 1 / root));
+  } else if (e > 1) {
+    const a = q / (e - 1);
+    const H = hyperbolicAnomaly((GAUSS / a ** 1.5) * days, e);
+    point = [a * (e - Math.cosh(H)), a * Math.sqrt(e * e - 1) * Math.sinh(H)];
+  } else {
+    const a = q / (1 - e);
+    point = onEllipse({ a, e }, eccentricAnomaly((GAUSS / a ** 1.5) * days, e));
+  }
+  return Math.hypot(...point) <= shape.reach ? point : null;
+}
+
+// Where the body stands at the epoch of its elements, or null.
 export function positionAtEpoch(elements) {
-  return orbitPlane(elements)(eccentricAnomaly(elements.meanAnomaly * DEGREE, elements.e));
+  const place = placeInPlane(elements, orbitShape(elements));
+  return place === null ? null : orbitPlane(elements)(...place);
 }
 
 // Round steps for an axis that spans `span`: 1, 2, 2.5 or 5 times a power of ten, at most

@@ -1,6 +1,6 @@
 // The page's main thread: takes the inputs, hands them to the worker, and draws what comes
 // back (progress, the summary line, the table, the pictures). It converts nothing itself.
-import { COLUMN, COLUMNS } from './csv.js';
+import { COLUMNS } from './csv.js';
 import { OrbitView, ScatterPlot } from './plots.js';
 import { TableView } from './table-view.js';
 
@@ -39,10 +39,10 @@ function formatBytes(bytes) {
   return unit === 0 ? `${bytes} bytes` : `${bytes.toFixed(bytes < 10 ? 2 : 1)} ${units[unit]}`;
 }
 
-// The download's name: the input's with .csv in place of its last extension.
-function csvName(name) {
+// A download's name: the input's with `ending` (".csv") in place of its last extension.
+function csvName(name, ending = '.csv') {
   const dot = name.lastIndexOf('.');
-  return `${dot > 0 ? name.slice(0, dot) : name}.csv`;
+  return `${dot > 0 ? name.slice(0, dot) : name}${ending}`;
 }
 
 function make(tag, properties = {}, ...children) {
@@ -66,10 +66,13 @@ function addInput(input, name) {
   const cancel = make('button', { type: 'button', className: 'quiet', textContent: 'Cancel' });
   const view = make('button', { type: 'button', className: 'quiet', textContent: 'Show table', hidden: true });
   const download = make('a', { textContent: 'Download CSV', download: csvName(name), hidden: true });
-  const card = make('section', { className: 'run' }, heading, make('div', { className: 'actions' }, view, download, cancel), progress, status, reason, detail);
+  const downloadElements = make('a', { textContent: 'Download elements', download: csvName(name, '-elements.csv'), hidden: true });
+  downloadElements.title = 'Every block read by its labels: comets and every layout with their true elements';
+  const card = make('section', { className: 'run' }, heading,
+    make('div', { className: 'actions' }, view, download, downloadElements, cancel), progress, status, reason, detail);
   card.setAttribute('aria-labelledby', heading.id);
   $('runs').append(make('li', {}, card));
-  const run = { id, name, size, card, progress, status, reason, detail, cancel, view, download, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
+  const run = { id, name, size, card, progress, status, reason, detail, cancel, view, download, downloadElements, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
   runs.set(id, run);
   cancel.addEventListener('click', () => {
     worker.postMessage({ type: 'cancel', id });
@@ -129,6 +132,8 @@ worker.onmessage = ({ data }) => {
     case 'table':
       run.download.href = URL.createObjectURL(data.table);
       run.download.hidden = false;
+      run.downloadElements.href = URL.createObjectURL(data.elements);
+      run.downloadElements.hidden = false;
       break;
     case 'cancelled':
       run.cancel.hidden = true;
@@ -174,22 +179,23 @@ async function reorder(doing = '') {
   tableView.reset(count, { picked: run.picked, sort: run.sort });
 }
 
-// The elements of the ticked rows, as numbers (NaN where a field is not one).
+// What the orbit view calls a row: "(433) Eros", "C/2010 X1 (Elenin)", "2026 WQ7".
+function displayName({ index, name, number, designation }) {
+  if (Number.isFinite(number)) return `(${number}) ${name || designation}`.trim();
+  if (designation && name) return `${designation} (${name})`;
+  return name || designation || `Row ${index + 1}`;
+}
+
+// The ticked rows' orbits, from their elements as their labels give them.
 async function drawOrbits() {
   const run = viewed;
   const indices = [...run.picked].sort((a, b) => a - b);
-  const { rows } = await ask({ type: 'rows', id: run.id, indices });
+  const { rows } = await ask({ type: 'elements', id: run.id, indices });
   if (viewed !== run) return;
-  const value = (row, title) => row.values[COLUMN[title] - 1];
   orbitView.show(rows.map((row) => ({
-    name: row.fields[COLUMN.Name],
-    comet: row.comet,
-    a: value(row, 'Semimajor axis'),
-    e: value(row, 'Eccentricity'),
-    i: value(row, 'Inclination'),
-    node: value(row, 'Long. node'),
-    perihelion: value(row, 'Arg. perihelion'),
-    meanAnomaly: value(row, 'Mean anomaly'),
+    name: displayName(row),
+    center: row.center, a: row.a, e: row.e, q: row.q, i: row.i, node: row.Omega, perihelion: row.w,
+    meanAnomaly: row.M, n: row.n, Tp: row.Tp, epoch: row.epoch,
   })));
 }
 

@@ -111,7 +111,8 @@ export class OrbitView {
     new ResizeObserver(() => this.draw()).observe(canvas);
   }
 
-  // rows: [{ name, comet, a, e, i, node, perihelion, meanAnomaly }] as the table gives them.
+  // rows: [{ name, center, a, e, q, i, node, perihelion, meanAnomaly, n, Tp, epoch }] as the
+  // elements table gives them (NaN where missing).
   show(rows) {
     this.rows = rows;
     this.draw();
@@ -167,11 +168,15 @@ export class OrbitView {
       context.beginPath();
       path.forEach((p, j) => (j === 0 ? context.moveTo(px(p.x), py(p.y)) : context.lineTo(px(p.x), py(p.y))));
       context.stroke();
-      context.fillStyle = color;
-      context.beginPath();
-      context.arc(px(at.x), py(at.y), 4, 0, 2 * Math.PI);
-      context.fill();
-      this.markers.push({ name: row.name, x: px(at.x), y: py(at.y), path: pixelPaths[k] });
+      // The body where it stands at the epoch, where that is known and on the arc drawn.
+      const body = at ?? path[Math.floor(path.length / 2)];
+      if (at !== null) {
+        context.fillStyle = color;
+        context.beginPath();
+        context.arc(px(at.x), py(at.y), 4, 0, 2 * Math.PI);
+        context.fill();
+      }
+      this.markers.push({ name: row.name, x: px(body.x), y: py(body.y), path: pixelPaths[k] });
     });
     context.restore();
   }

@@ -9,15 +9,15 @@ const HISTOGRAM_BINS = 1000;
 
 export class ScatterData {
   // a, e, i: every row's semimajor axis, eccentricity and inclination (NaN where the row has
-  // none to draw); marks: every row's marks; hidden: the marks that keep a row out of the plot.
-  constructor({ a, e, i, marks, hidden }) {
+  // none to draw): a row is drawn where the three make an ellipse.
+  constructor({ a, e, i }) {
     Object.assign(this, { a, e, i });
     this.drawable = new Uint8Array(a.length);
     let drawn = 0;
     let largest = 0;
     let largestI = 1;
     for (let k = 0; k < a.length; ++k) {
-      if (!(marks[k] & hidden) && isEllipse(a[k], e[k])) {
+      if (isEllipse(a[k], e[k]) && Number.isFinite(i[k])) {
         this.drawable[k] = 1;
         ++drawn;
         largest = Math.max(largest, a[k]);

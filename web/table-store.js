@@ -1,8 +1,9 @@
-// One input's table in the worker: its bytes, kept as the converter wrote them (the download is
-// exactly these), where each row starts, and each row's marks. While the input converts
-// the bytes go into large parts in the worker's memory, one copy each and no allocation per
-// write; once it has converted they become one Blob, which the browser may keep out of the
-// worker's memory, and rows are read back from it when the page shows them, sorts or filters.
+// One input's tables in the worker: their bytes, kept as the converter wrote them (the downloads
+// are exactly these), and where each row starts; for the table, each row's marks too. While the
+// input converts the bytes go into large parts in the worker's memory, one copy each and no
+// allocation per write; once it has converted they become one Blob, which the browser may keep
+// out of the worker's memory, and rows are read back from it when the page shows them, sorts or
+// filters, or draws their orbits.
 import { blobChunks } from './convert.js';
 import { COLUMN, VALUE_COLUMN_BIT, fieldEnd, fieldStart, readNumber, rowField, splitRow } from './csv.js';
 import { sortByNumber, sortByText } from './sort.js';
@@ -46,33 +47,31 @@ class GrowingArray {
   }
 }
 
-export class TableStore {
+// Rows a table of an input of so many bytes is made room for at first.
+function firstRows(inputBytes) {
+  return Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
+}
+
+// A CSV table's bytes and where its rows start, its rows read back once it is whole.
+export class CsvBytes {
   // inputBytes: the size of the input, for a first guess at the number of rows. Room made but
-  // not used costs only address space: memory is taken as it is written. readBytes: how much of
-  // the table is read back at once for a whole column.
-  constructor(inputBytes = 0, readBytes = READ_BYTES) {
-    const rows = Math.max(4096, Math.min(1 << 24, Math.ceil(inputBytes / INPUT_BYTES_PER_ROW)));
+  // not used costs only address space: memory is taken as it is written.
+  constructor(inputBytes = 0) {
     this.parts = [];          // Uint8Arrays, the last filled to `used`
     this.used = 0;
-    this.rowStarts = new GrowingArray(Float64Array, rows + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
-    this.marks = new GrowingArray(Uint16Array, rows);        // as the converter marks each row
-    this.semimajorAxes = new GrowingArray(Float32Array, rows);
-    this.eccentricities = new GrowingArray(Float32Array, rows);
-    this.inclinations = new GrowingArray(Float32Array, rows);
+    this.rowStarts = new GrowingArray(Float64Array, firstRows(inputBytes) + 1);  // row i is bytes rowStarts[i] to rowStarts[i + 1]
     this.nextRowStart = -1;   // after the header, once it has come
     this.blob = null;
-    this.columns = new Map(); // column index -> values of every row, once asked for
-    this.readBytes = readBytes;
-  }
-
-  get rowCount() {
-    return this.marks.length;
   }
 
   // Takes a copy of the bytes (a view into the converter's memory). Parts start small, for the
   // many inputs with small tables, and double up to PART_BYTES.
   addBytes(bytes) {
-    if (this.nextRowStart < 0) this.nextRowStart = bytes.length;  // the header comes first, on its own
+    if (this.nextRowStart < 0) {
+      // The header comes first, on its own.
+      this.nextRowStart = bytes.length;
+      this.header = decoder.decode(bytes).replace(/\n$/, '');
+    }
     for (let at = 0; at < bytes.length;) {
       let part = this.parts.at(-1);
       if (part === undefined || this.used === part.length) {
@@ -87,35 +86,23 @@ export class TableStore {
     }
   }
 
-  addNotes(notes) {
-    const count = notes.lengths.length;
+  // The rows written since, by their lengths.
+  addRows(lengths) {
+    const count = lengths.length;
     this.rowStarts.reserve(count);
     const starts = this.rowStarts.values;
     let start = this.nextRowStart;
     for (let k = 0; k < count; ++k) {
       starts[this.rowStarts.length + k] = start;
-      start += notes.lengths[k];
+      start += lengths[k];
     }
     this.rowStarts.length += count;
     this.nextRowStart = start;
-    this.marks.append(notes.marks);
-    this.semimajorAxes.append(notes.semimajorAxes);
-    this.eccentricities.append(notes.eccentricities);
-    this.inclinations.append(notes.inclinations);
   }
 
-  // Every row has come: the end of the last is noted. Returns what the scatter plot draws from,
-  // every row's semimajor axis, eccentricity, inclination and marks, which the store lets go.
-  finish() {
+  // Every row has come: the end of the last is noted.
+  finishRows() {
     this.rowStarts.append([this.nextRowStart]);
-    const plotted = {
-      a: this.semimajorAxes.view(),
-      e: this.eccentricities.view(),
-      i: this.inclinations.view(),
-      marks: this.marks.view(),
-    };
-    this.semimajorAxes = this.eccentricities = this.inclinations = null;
-    return plotted;
   }
 
   // The whole table as a Blob, for the download and for reading rows back. The browser copies
@@ -148,7 +135,7 @@ export class TableStore {
     return texts;
   }
 
-  // The fields of the given rows (table indices), each with its index and marks.
+  // The fields of the given rows (table indices), each with its index.
   async rows(indices) {
     const result = [];
     // Runs of neighbouring rows are read together.
@@ -158,11 +145,57 @@ export class TableStore {
       const texts = await this.rowTexts(indices[at], indices[end - 1] + 1);
       texts.forEach((text, k) => {
         const index = indices[at + k];
-        result.push({ index, fields: splitRow(text), marks: this.marks.values[index] });
+        result.push({ index, fields: splitRow(text) });
       });
       at = end;
     }
     return result;
+  }
+}
+
+// The table of one input, with each row's marks and what the scatter plot draws from.
+export class TableStore extends CsvBytes {
+  // readBytes: how much of the table is read back at once for a whole column.
+  constructor(inputBytes = 0, readBytes = READ_BYTES) {
+    super(inputBytes);
+    const rows = firstRows(inputBytes);
+    this.marks = new GrowingArray(Uint16Array, rows);        // as the converter marks each row
+    this.semimajorAxes = new GrowingArray(Float32Array, rows);
+    this.eccentricities = new GrowingArray(Float32Array, rows);
+    this.inclinations = new GrowingArray(Float32Array, rows);
+    this.columns = new Map(); // column index -> values of every row, once asked for
+    this.readBytes = readBytes;
+  }
+
+  get rowCount() {
+    return this.marks.length;
+  }
+
+  addNotes(notes) {
+    this.addRows(notes.lengths);
+    this.marks.append(notes.marks);
+    this.semimajorAxes.append(notes.semimajorAxes);
+    this.eccentricities.append(notes.eccentricities);
+    this.inclinations.append(notes.inclinations);
+  }
+
+  // Every row has come. Returns what the scatter plot draws from, every row's semimajor axis,
+  // eccentricity, inclination and marks, which the store lets go.
+  finish() {
+    this.finishRows();
+    const plotted = {
+      a: this.semimajorAxes.view(),
+      e: this.eccentricities.view(),
+      i: this.inclinations.view(),
+      marks: this.marks.view(),
+    };
+    this.semimajorAxes = this.eccentricities = this.inclinations = null;
+    return plotted;
+  }
+
+  // The fields of the given rows, each with its index and marks.
+  async rows(indices) {
+    return (await super.rows(indices)).map((row) => ({ ...row, marks: this.marks.values[row.index] }));
   }
 
   // Every row's value in one column: text for the name, numbers (NaN where the field is not a

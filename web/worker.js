@@ -1,12 +1,12 @@
 // The page's worker: converts the inputs one after another, as the program converts files,
-// keeps their tables, and answers the page's questions about them (rows to show, an order to
-// show them in, the scatter plot's picture). The page's main thread only draws.
-import { COLUMN, COLUMNS, VALUE_COLUMN_BIT } from './csv.js';
+// keeps their tables and elements tables, and answers the page's questions about them (rows to
+// show, an order to show them in, the elements of rows to draw, the scatter plot's picture).
+// The page's main thread only draws.
+import { COLUMNS } from './csv.js';
 import { blobChunks, convertInput, loadConverter, textChunks } from './convert.js';
 import { InputSample, whyNoRecords } from './diagnose.js';
-import { ORBIT_COLUMNS } from './orbit.js';
 import { ScatterData } from './scatter-data.js';
-import { TableStore } from './table-store.js';
+import { CsvBytes, TableStore } from './table-store.js';
 
 // The converter module, put in here when the page is built.
 const CONVERTER_BASE64 = '@CONVERTER_WASM_BASE64@';
@@ -16,16 +16,11 @@ const VALUE_COLUMNS = COLUMNS.slice(1);
 
 const converter = loadConverter(Uint8Array.from(atob(CONVERTER_BASE64), (c) => c.charCodeAt(0)));
 const tables = new Map();     // input id -> TableStore
+const elementTables = new Map();  // input id -> CsvBytes of the elements table
 const scatters = new Map();   // input id -> ScatterData
 const orders = new Map();     // input id -> the row order last asked for
 const cancelled = new Set();  // input ids
 let queue = Promise.resolve();
-
-// The marks that keep a row out of the pictures: a comet block, or an element of its orbit that
-// is not a number.
-function hiddenMarks({ marks }) {
-  return ORBIT_COLUMNS.reduce((bits, title) => bits | (1 << VALUE_COLUMN_BIT[COLUMN[title]]), marks.cometBlock);
-}
 
 // `input` is a chosen file (a Blob) or pasted text (a string), which is encoded here as it is
 // read.
@@ -38,6 +33,7 @@ async function convert({ id, input, name }) {
   // The bytes of pasted text are counted as they are read.
   const size = pasted ? input.length : input.size;
   const store = new TableStore(size);
+  const elements = new CsvBytes(size);
   const sample = new InputSample();
   let shown = 0;
   self.postMessage({ type: 'started', id, size });
@@ -46,7 +42,11 @@ async function convert({ id, input, name }) {
     name,
     chunks: pasted ? textChunks(input) : blobChunks(input),
     onTable: (written) => store.addBytes(written),
-    onNotes: (notes) => store.addNotes(notes),
+    onElements: (written) => elements.addBytes(written),
+    onNotes: (notes) => {
+      store.addNotes(notes);
+      elements.addRows(notes.elementLengths);
+    },
     onChunk: (chunk) => sample.add(chunk),
     onProgress: (bytesRead) => {
       const now = performance.now();
@@ -60,28 +60,33 @@ async function convert({ id, input, name }) {
     self.postMessage({ type: 'cancelled', id });
     return;
   }
-  const scatter = new ScatterData({ ...store.finish(), hidden: hiddenMarks(loaded) });
+  const scatter = new ScatterData(store.finish());
+  elements.finishRows();
   tables.set(id, store);
+  elementTables.set(id, elements);
   scatters.set(id, scatter);
   const reason = store.rowCount === 0 && result.status === 0 ? whyNoRecords(sample.view()) : '';
   self.postMessage({
     type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, reason,
     scatter: { drawn: scatter.drawn, whole: scatter.whole },
   });
-  // The download comes a moment after the summary line: making the Blob copies the whole table
-  // to the browser, and the page's main thread, making its URL, would wait for the copy, frozen.
-  // It is handed over once its last byte can be read.
+  // The downloads come a moment after the summary line: making a Blob copies the whole table to
+  // the browser, and the page's main thread, making its URL, would wait for the copy, frozen.
+  // Each is handed over once its last byte can be read.
+  // Both are made at once: rows may be asked for from either as soon as the page has the summary.
   const table = store.toBlob();
+  const elementsTable = elements.toBlob();
   await table.slice(-1).arrayBuffer();
-  self.postMessage({ type: 'table', id, table });
+  await elementsTable.slice(-1).arrayBuffer();
+  self.postMessage({ type: 'table', id, table, elements: elementsTable });
 }
 
 // Rows to show: the given table indices, or positions from..to in the order last asked for
-// (table order at first). Each has its fields, the words for its marks (none for an unmarked
-// row), whether it is a comet block, and its values as numbers (NaN where a field is not one).
+// (table order at first). Each has its fields and the words for its marks (none for an unmarked
+// row).
 async function rows({ id, request, from, to, indices }) {
   const store = tables.get(id);
-  const { describe, marks } = await converter;
+  const { describe } = await converter;
   let wanted = indices;
   if (wanted === undefined) {
     const order = orders.get(id);
@@ -91,16 +96,26 @@ async function rows({ id, request, from, to, indices }) {
   }
   const found = (await store.rows(wanted)).map((row) => {
     const values = VALUE_COLUMNS.map((_, k) => row.fields[k + 1] ?? '');
-    return {
-      index: row.index,
-      fields: row.fields,
-      marked: row.marks !== 0,
-      note: row.marks === 0 ? '' : describe(row.marks, values),
-      comet: (row.marks & marks.cometBlock) !== 0,
-      values: values.map((value, k) => (row.marks & (1 << VALUE_COLUMN_BIT[k + 1]) ? NaN : Number(value))),
-    };
+    return { index: row.index, fields: row.fields, marked: row.marks !== 0, note: row.marks === 0 ? '' : describe(row.marks, values) };
   });
   self.postMessage({ type: 'rows', id, request, rows: found });
+}
+
+// The elements of the given rows, as their labels give them: each by the elements table's
+// column names, numbers as numbers (NaN where missing), texts as texts.
+async function elementRows({ id, request, indices }) {
+  const store = elementTables.get(id);
+  const names = store.header.split(',');
+  const texts = new Set(['name', 'designation', 'center', 'note']);
+  const found = (await store.rows(indices)).map(({ index, fields }) => {
+    const row = { index };
+    names.forEach((name, k) => {
+      const field = fields[k] ?? '';
+      row[name] = texts.has(name) ? field : field === '' ? NaN : Number(field);
+    });
+    return row;
+  });
+  self.postMessage({ type: 'elements', id, request, rows: found });
 }
 
 // Orders are made one after another, each waiting for the one asked for before it (which may
@@ -143,6 +158,9 @@ self.onmessage = ({ data }) => {
       break;
     case 'rows':
       reply(rows(data));
+      break;
+    case 'elements':
+      reply(elementRows(data));
       break;
     case 'order':
       reply(order(data));

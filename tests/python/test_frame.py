@@ -1,8 +1,10 @@
 # The frame: every block's elements read by their labels, one row per row of the table, with
 # numbers as whole numbers and a note that says what could not be read.
+import csv
 import ctypes
 import io
 import math
+import random
 import re
 import threading
 from decimal import Decimal
@@ -62,15 +64,17 @@ def test_the_frame_is_the_elements_table_read_back(inputs):
 
 
 def _minor_planet_rows(data):
-    """(row of the frame, the table's record, the five element lines) for every block of the
-    minor-planet layout among lines of a piece each."""
+    """(row of the frame, the table's record, the five element lines, the epoch line) for every
+    block of the minor-planet layout, its labels where the columns put them, among lines of a
+    piece each."""
     lines = [line.rstrip(b"\r") for line in data.split(b"\n")]
     frame = orbitcsv.read_frame(data)
     for (_, row), record in zip(frame.iterrows(), orbitcsv.records(data)):
         at = row["line"] - 1
         rows = lines[at + 1 : at + 6]
         if len(rows) == 5 and all(len(line) < 131 for line in lines[at : at + 6]) and \
-                [line[:2] for line in rows[:4]] == [b"M ", b"n ", b"a ", b"e "]:
+                [line[:2] for line in rows[:4]] == [b"M ", b"n ", b"a ", b"e "] and \
+                [rows[1][19:24], rows[2][19:23], rows[3][19:24]] == [b"Peri.", b"Node", b"Incl."]:
             yield row, record, rows, lines[at]
 
 
@@ -186,3 +190,31 @@ def test_frames_made_in_two_threads_at_once_leave_the_interpreters_allocator_as_
         thread.join(timeout=60)
     assert len(frames["first"]) == len(frames["second"]) == 2000
     assert _arena_allocator() == before
+
+
+def _python_shortest(value):
+    """Python's repr of a float, without the ".0" of a whole number: how the elements table
+    writes numbers."""
+    text = repr(value)
+    return text[:-2] if text.endswith(".0") else text
+
+
+def test_the_elements_table_writes_each_number_as_its_shortest_text():
+    pick = random.Random(11)
+    lines = []
+    for k in range(3000):
+        digits = "".join(pick.choice("0123456789") for _ in range(pick.randrange(1, 19)))
+        point = pick.randrange(len(digits) + 1)
+        text = (pick.choice(["", "-"]) + digits[:point] + "." + digits[point:]).rstrip(".") or "0"
+        if pick.randrange(4) == 0:
+            text += "e%d" % pick.randrange(-30, 30)
+        unit = pick.choice(["", "km"])
+        lines += [b"(%d) X" % k, EROS[1], b"M %s" % text.encode(), b"n 1", b"a %s%s" % (text.encode(), unit.encode()),
+                  b"e 0.%d" % k, EROS[6]]
+    data = b"\n".join(lines) + b"\n"
+    rows = list(csv.reader(io.StringIO(orbitcsv.convert_elements(data).decode())))[1:]
+    frame = orbitcsv.read_frame(data)
+    m, a = orbitcsv.COLUMNS.index("M"), orbitcsv.COLUMNS.index("a")
+    for row, (_, values) in zip(rows, frame.iterrows()):
+        for column in (m, a):
+            assert row[column] == _python_shortest(values[orbitcsv.COLUMNS[column]]), row
