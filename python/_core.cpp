@@ -623,6 +623,7 @@ PYBIND11_MODULE(_core, module) {
     py::list elements;
     for (const std::string_view name : orbitcsv::ELEMENT_NAMES) elements.append(py::str(name.data(), name.size()));
     module.attr("ELEMENT_NAMES") = py::tuple(elements);
+    module.attr("KM_PER_AU") = orbitcsv::KM_PER_AU;
     static py::exception<orbitcsv::python::read_failure> read_error(module, "ReadError", PyExc_OSError);
     static py::exception<orbitcsv::python::write_failure> write_error(module, "WriteError", PyExc_OSError);
     py::register_exception_translator([](std::exception_ptr thrown) {

@@ -1,12 +1,16 @@
 #include "labeled_elements.hpp"
 
+#include "byte_masks.hpp"
+#include "decimal_digits.hpp"
 #include "record_values.hpp"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace orbitcsv {
@@ -103,6 +107,55 @@ bool plain_decimal(std::string_view text, std::int64_t& digits, unsigned& decima
     return true;
 }
 
+// Takes the digits at text[at...] into `digits` (wrapping past 19 of them, when the count says
+// the value is not to be used), eight at a time where eight bytes remain; returns how many.
+[[gnu::always_inline]] inline std::size_t take_digits(std::string_view text, std::size_t& at, std::uint64_t& digits) {
+    const std::size_t first = at;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (at + 8 <= text.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + at, 8);
+            const unsigned count = digits::leading_digits(word);
+            if (count == 0) return at - first;
+            digits = digits * digits::POWERS_OF_10[count] + digits::digits_value(word, count);
+            at += count;
+            if (count < 8) return at - first;
+        }
+    }
+    for (; at < text.size() && is_digit(text[at]); ++at) digits = digits * 10 + static_cast<unsigned>(text[at] - '0');
+    return at - first;
+}
+
+// The number that `text` begins with, of the form is_number states: its length (0 where there is
+// none) and its value at `value`. A decimal of at most 18 digits and no exponent, nearly every
+// value, is read here in one pass, exactly; any other by number_value.
+std::size_t read_number(std::string_view text, double& value) {
+    constexpr std::size_t MOST_DIGITS = 18;
+    std::size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
+    std::uint64_t digits = 0;
+    std::size_t count = take_digits(text, at, digits);
+    std::size_t decimals = 0;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        decimals = take_digits(text, at, digits);
+        count += decimals;
+    }
+    if (count == 0) return 0;
+    const bool exponent = at + 1 < text.size() && (text[at] == 'e' || text[at] == 'E') &&
+                          (is_digit(text[at + 1]) || (at + 2 < text.size() && (text[at + 1] == '-' || text[at + 1] == '+') && is_digit(text[at + 2])));
+    if (exponent || count > MOST_DIGITS) {
+        const std::size_t length = number_length(text);
+        value = number_value(text.substr(0, length));
+        return length;
+    }
+    const auto magnitude = static_cast<std::int64_t>(digits);
+    value = decimal_ratio(negative ? -magnitude : magnitude, static_cast<unsigned>(decimals));
+    if (negative && value == 0) value = -0.0;
+    return at;
+}
+
 // The MJD of a Julian date written as `text` (a number): the JD less 2400000.5, worked out in
 // decimal where the text is a plain decimal, so that the MJD is the double nearest to it.
 double mjd_of_julian_date(std::string_view text) {
@@ -195,59 +248,110 @@ std::string_view shown_text(std::string_view text) {
 
 bool is_unit_au(std::string_view text) { return text == "AU" || text == "au"; }
 
-// Tells from what stands after a value's number whether it is in kilometres: "km" glued to it
-// or standing next, after the "+/-" and its sigma if there are any. `rest` is the text after
-// the number's token, `suffix` what its token had after the number.
-bool in_kilometres(std::string_view suffix, std::string_view rest) {
-    if (suffix == "km") return true;
-    if (!suffix.empty()) return false;
-    token_reader after(rest);
-    std::string_view token;
-    if (!after.next(token)) return false;
-    if (token == SIGMA_MARK) {
-        if (!after.next(token)) return false;
-        if (token.ends_with("km")) return true;
-        if (!after.next(token)) return false;
-    } else if (token.starts_with(SIGMA_MARK)) {
-        if (token.ends_with("km")) return true;
-        if (!after.next(token)) return false;
-    }
-    return token == "km";
-}
-
 // What may follow a number in its token: a unit, or punctuation that ends a phrase.
 bool is_value_suffix(std::string_view suffix) {
     return suffix.empty() || suffix == "km" || is_unit_au(suffix) ||
            std::all_of(suffix.begin(), suffix.end(), [](char c) { return c == ',' || c == ';' || c == ')'; });
 }
 
+// The tokens of a line of at most a piece, runs of bytes between blanks, found from masks of 16
+// bytes at a time, none of them past the line's end.
+class line_tokens {
+public:
+    explicit line_tokens(std::string_view line);
+    std::size_t count() const { return count_; }
+    // Token k; empty past the last.
+    std::string_view operator[](std::size_t k) const {
+        return k < count_ ? line_.substr(starts_[k], ends_[k] - starts_[k]) : std::string_view();
+    }
+    // The line from token k on; empty past the last.
+    std::string_view from(std::size_t k) const { return k < count_ ? line_.substr(starts_[k]) : std::string_view(); }
+
+private:
+    static constexpr std::size_t WORDS = (LINE_PIECE_BYTES + 63) / 64;
+    static constexpr std::size_t MOST = (LINE_PIECE_BYTES + 1) / 2;
+    std::string_view line_;
+    std::uint8_t starts_[MOST];
+    std::uint8_t ends_[MOST];  // one past each token's last byte
+    std::size_t count_ = 0;
+};
+
+line_tokens::line_tokens(std::string_view line) : line_(line.substr(0, LINE_PIECE_BYTES)) {
+    // Bit i of the words: byte i is not a blank.
+    std::uint64_t words[WORDS] = {};
+    const char* const p = line_.data();
+    const std::size_t size = line_.size();
+    std::size_t at = 0;
+    for (; at + 16 <= size; at += 16) words[at / 64] |= std::uint64_t{~masks::whitespace16(p + at) & 0xFFFFu} << (at % 64);
+    if (at < size) {
+        // The last bytes: from a load that ends at the line's end, where the line has 16 bytes.
+        std::uint64_t last = 0;
+        if (size >= 16) {
+            last = (~masks::whitespace16(p + size - 16) & 0xFFFFu) >> (16 - (size - at));
+        } else {
+            for (std::size_t k = at; k < size; ++k) last |= std::uint64_t{!is_whitespace(p[k])} << (k - at);
+        }
+        words[at / 64] |= last << (at % 64);
+    }
+    // A token starts at a byte that is not a blank after one that is, and ends before a blank.
+    std::size_t ends = 0;
+    std::uint64_t before = 0;  // whether the last byte of the word before is no blank
+    for (std::size_t w = 0; w < WORDS; ++w) {
+        const std::uint64_t bits = words[w];
+        const std::uint64_t after = w + 1 < WORDS ? words[w + 1] & 1 : 0;
+        for (std::uint64_t starts = bits & ~(bits << 1 | before); starts != 0; starts &= starts - 1) {
+            starts_[count_++] = static_cast<std::uint8_t>(64 * w + static_cast<std::size_t>(std::countr_zero(starts)));
+        }
+        for (std::uint64_t lasts = bits & ~(bits >> 1 | after << 63); lasts != 0; lasts &= lasts - 1) {
+            ends_[ends++] = static_cast<std::uint8_t>(64 * w + static_cast<std::size_t>(std::countr_zero(lasts)) + 1);
+        }
+        before = bits >> 63;
+    }
+}
+
 bool is_label(std::string_view token);
 
-// The value that `text` (what stands after a label) begins with, past blanks and an "=". A
-// label that begins its line is one whatever follows; after other text, a label followed by no
-// number may be a word, and then gives nothing, unless what follows is a row of stars (how
-// fixed-width tables print a value too large for its place).
-read_value value_after_label(std::string_view text, bool starts_line) {
-    text = skip_blanks(text);
-    if (!text.empty() && (text.front() == '=' || text.front() == ':')) text = skip_blanks(text.substr(1));
-    const std::string_view token = first_token(text);
-    read_value read;
-    const std::size_t length = number_length(token);
+// The value glued to the label that ends `glued_at` bytes into token k, or where nothing is
+// glued to it, the token after it, past an "=" standing before that. A label that begins its line is one whatever
+// follows; after other text, a label followed by no number may be a word, and then gives
+// nothing, unless what follows is a row of stars (how fixed-width tables print a value too large
+// for its place). A value followed by "km", next or after its "+/-" and sigma, is given in au.
+read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_at, bool starts_line) {
+    // The value's token, and the line from the value on, where its digits are read.
+    std::string_view token = tokens[k];
+    std::string_view rest = tokens.from(k);
+    token.remove_prefix(std::min(glued_at, token.size()));
+    rest.remove_prefix(std::min(glued_at, rest.size()));
+    if (token.empty()) {
+        token = tokens[++k];
+        if (token == "=" || token == ":") token = tokens[++k];
+        rest = tokens.from(k);
+    }
+    if (token.starts_with('=')) {
+        token.remove_prefix(1);
+        rest.remove_prefix(1);
+    }
+    double value;
+    const std::size_t length = std::min(read_number(rest, value), token.size());
     if (length == 0) {
-        if (starts_line && (token.empty() || is_label(token))) {
-            read = {true, MISSING, unread_reason::no_value, {}};
-        } else if (starts_line || (!token.empty() && token.front() == '*')) {
-            read = {true, MISSING, unread_reason::not_a_number, token};
-        }
-        return read;
+        if (starts_line && (token.empty() || is_label(token))) return {true, MISSING, unread_reason::no_value, {}};
+        if (starts_line || token.starts_with('*')) return {true, MISSING, unread_reason::not_a_number, token};
+        return {};
     }
     const std::string_view suffix = token.substr(length);
     if (!is_value_suffix(suffix)) return {true, MISSING, unread_reason::not_a_number, token};
-    read.found = true;
-    read.value = number_value(token.substr(0, length));
-    read.text = token;
-    if (in_kilometres(suffix, text.substr(token.size()))) read.value /= KM_PER_AU;
-    return read;
+    bool km = suffix == "km";
+    // Only a sigma or a unit, beginning "+" or "k", may say more.
+    if (const std::string_view next = tokens[k + 1]; suffix.empty() && !next.empty() && (next[0] == '+' || next[0] == 'k')) {
+        if (next == SIGMA_MARK) {
+            km = tokens[k + 2].ends_with("km") || tokens[k + 3] == "km";
+        } else if (next.starts_with(SIGMA_MARK)) {
+            km = next.ends_with("km") || tokens[k + 2] == "km";
+        } else {
+            km = next == "km";
+        }
+    }
+    return {true, km ? value / KM_PER_AU : value, unread_reason::none, {}};
 }
 
 // A perihelion time given as a Julian date; a date beyond the doubles is none.
@@ -275,21 +379,36 @@ read_value time_after_label(std::string_view text) {
 
 // ---- Which label gives which value ----
 
-// Labels that stand at the start of a token; the rest of the token may be the value.
-struct letter_label {
-    char letter;
-    element value;
-};
-constexpr letter_label LETTER_LABELS[] = {{'M', element::M}, {'n', element::n}, {'a', element::a},
-                                          {'e', element::e}, {'q', element::q}, {'H', element::H},
-                                          {'G', element::G}, {'T', element::Tp}};
+// A letter that labels a value where it begins a token, the rest of the token perhaps the value;
+// the byte each label begins with gives its value.
+constexpr element NO_LABEL = static_cast<element>(ELEMENT_COUNT);
+constexpr std::array<element, 256> LETTER_LABELS = [] {
+    std::array<element, 256> labels{};
+    labels.fill(NO_LABEL);
+    for (const auto& [letter, value] : {std::pair{'M', element::M}, std::pair{'n', element::n}, std::pair{'a', element::a},
+                                        std::pair{'e', element::e}, std::pair{'q', element::q}, std::pair{'H', element::H},
+                                        std::pair{'G', element::G}, std::pair{'T', element::Tp}}) {
+        labels[static_cast<unsigned char>(letter)] = value;
+    }
+    return labels;
+}();
 
-// Labels that may stand anywhere in a line.
+// Labels that may stand wherever in a line, as words.
 struct word_label {
     std::string_view word;
     element value;
 };
 constexpr word_label WORD_LABELS[] = {{"Peri.", element::w}, {"Node", element::Omega}, {"Incl.", element::i}};
+
+// The bytes a token that is or holds a label begins with: the letters, the words' first
+// letters, and the "[" of a Markdown link ("[H](https://...)").
+constexpr std::array<bool, 256> MAY_BEGIN_LABEL = [] {
+    std::array<bool, 256> may{};
+    for (std::size_t byte = 0; byte < may.size(); ++byte) may[byte] = LETTER_LABELS[byte] != NO_LABEL;
+    for (const word_label& label : WORD_LABELS) may[static_cast<unsigned char>(label.word[0])] = true;
+    may['['] = true;
+    return may;
+}();
 
 // Keeps a value read: the first readable one of each label wins, and one that could not be read
 // is noted only while none that could has been.
@@ -305,51 +424,59 @@ void keep(labeled_elements& out, element which, const read_value& read) {
     }
 }
 
-// The label a token names, its letter alone, in a Markdown link ("[H](https://...)"), or glued
-// to its value ("q685927.806km"); what follows it is where the value starts.
-bool letter_label_of(std::string_view token, char& letter, std::size_t& label_length) {
-    if (token.size() >= 4 && token[0] == '[' && token[2] == ']' && token[3] == '(' && token.back() == ')') {
-        letter = token[1];
-        label_length = token.size();
-        return true;
-    }
-    letter = token[0];
-    label_length = 1;
-    return token.size() == 1 || number_length(token.substr(1)) > 0;
-}
-
 // Whether a token is a label with nothing glued to it: a value's label standing where a value
 // would, which then has none.
 bool is_label(std::string_view token) {
-    if (token.size() == 1) return std::any_of(std::begin(LETTER_LABELS), std::end(LETTER_LABELS), [&](const letter_label& label) { return label.letter == token[0]; });
+    if (token.size() == 1) return LETTER_LABELS[static_cast<unsigned char>(token[0])] != NO_LABEL;
     return std::any_of(std::begin(WORD_LABELS), std::end(WORD_LABELS), [&](const word_label& label) { return label.word == token; });
 }
 
-void read_element_line(std::string_view line, labeled_elements& out) {
-    token_reader tokens(line);
-    std::string_view token;
-    for (bool starts_line = true; tokens.next(token); starts_line = false) {
-        char letter;
-        std::size_t label_length;
-        if (!letter_label_of(token, letter, label_length)) continue;
-        for (const letter_label& label : LETTER_LABELS) {
-            if (label.letter != letter) continue;
-            // The value, glued to the label or after it.
-            const std::string_view after = label_length < token.size()
-                                               ? std::string_view(token.data() + label_length, token.size() - label_length + tokens.rest().size())
-                                               : tokens.rest();
-            keep(out, label.value, label.value == element::Tp ? time_after_label(after) : value_after_label(after, starts_line));
+// Reads the value of the label that token k is or begins with, if it is one.
+void read_label(const line_tokens& tokens, std::size_t k, labeled_elements& out) {
+    const std::string_view token = tokens[k];
+    const bool starts_line = k == 0;
+    // The value: the rest of the label's token where it is glued to it, else the tokens after.
+    const auto read = [&](element which, std::size_t label_length, bool at_start) {
+        if (which == element::Tp) {
+            keep(out, which, time_after_label(label_length < token.size() ? tokens.from(k).substr(label_length) : tokens.from(k + 1)));
+        } else {
+            keep(out, which, value_at(tokens, k, label_length, at_start));
         }
+    };
+    switch (token[0]) {
+        case '[':
+            if (token.size() >= 4 && token[2] == ']' && token[3] == '(' && token.back() == ')') {
+                const element which = LETTER_LABELS[static_cast<unsigned char>(token[1])];
+                if (which != NO_LABEL) read(which, token.size(), starts_line);
+            }
+            return;
+        case 'P':
+        case 'N':
+        case 'I':
+            for (const word_label& label : WORD_LABELS) {
+                if (token.starts_with(label.word)) return read(label.value, label.word.size(), true);
+            }
+            return;
+        default:
+            break;
     }
-    for (const word_label& label : WORD_LABELS) {
-        const std::size_t at = line.find(label.word);
-        if (at != std::string_view::npos) keep(out, label.value, value_after_label(line.substr(at + label.word.size()), true));
+    const element which = LETTER_LABELS[static_cast<unsigned char>(token[0])];
+    double value;
+    if (which != NO_LABEL && (token.size() == 1 || read_number(tokens.from(k).substr(1), value) > 0)) read(which, 1, starts_line);
+}
+
+// Every label of an element line, token by token.
+void read_element_line(std::string_view line, labeled_elements& out) {
+    const line_tokens tokens(line);
+    for (std::size_t k = 0; k < tokens.count(); ++k) {
+        if (MAY_BEGIN_LABEL[static_cast<unsigned char>(tokens[k][0])]) read_label(tokens, k, out);
     }
 }
 
 // The line that reports the observations a solution rests on ends a block: "From 13
 // observations ...", "34 of 37 observations ...". Rows after it are not the block's.
 bool is_residual_line(std::string_view line) {
+    if (line.empty() || (line[0] != 'F' && !is_digit(line[0]))) return false;
     token_reader tokens(line);
     std::string_view first, second;
     if (!tokens.next(first) || !tokens.next(second)) return false;
@@ -553,10 +680,14 @@ bool labeled_elements::any_unread() const {
 }
 
 void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
-    out = labeled_elements{};
+    // Each field set afresh (a fresh object would be built and copied, for every block).
+    out.line = lines.epoch_line;
+    out.name = out.designation = {};
+    out.number = 0;
+    out.has_number = false;
     std::fill(std::begin(out.values), std::end(out.values), MISSING);
     std::fill(std::begin(out.unread), std::end(out.unread), unread_reason::none);
-    out.line = lines.epoch_line;
+    out.center = orbit_center::sun;
 
     // The designation: the line above the epoch line, or above an "Id" line, a pericentre line or
     // a line of notes between; a bare heading leaves none.

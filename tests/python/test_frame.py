@@ -3,6 +3,7 @@
 import csv
 import ctypes
 import io
+import json
 import math
 import random
 import re
@@ -218,3 +219,37 @@ def test_the_elements_table_writes_each_number_as_its_shortest_text():
     for row, (_, values) in zip(rows, frame.iterrows()):
         for column in (m, a):
             assert row[column] == _python_shortest(values[orbitcsv.COLUMNS[column]]), row
+
+
+# Columns of the frame and the labels of the answer keys beside the real texts in tests/corpus,
+# which were written by reading each block by eye.
+_KEY_LABELS = {"M": "M", "n": "n", "a": "a", "e": "e", "q": "q", "w": "peri", "Omega": "node", "i": "incl", "H": "H",
+               "G": "G"}
+
+
+@pytest.mark.parametrize("corpus", ["real-2", "real-mixed"])
+def test_real_blocks_give_the_values_their_answer_keys_read(corpus):
+    folder = EXAMPLE.parents[1] / "tests" / "corpus"
+    key = json.loads((folder / f"{corpus}-key.json").read_text())
+    text = (folder / f"{corpus}.txt").read_bytes()
+    lines = text.split(b"\n")
+    frame = orbitcsv.read_frame(text)
+    rows = {row["line"]: row for _, row in frame.iterrows()}
+    blocks = [entry for entry in key if entry["line"] in rows]
+    assert len(blocks) == len(frame) > 10
+    for entry in blocks:
+        row = rows[entry["line"]]
+        near = b"\n".join(lines[max(0, entry["line"] - 4):entry["line"] + 5])
+        for column, label in _KEY_LABELS.items():
+            printed = entry.get(label)
+            if printed is None or printed.encode() not in near:
+                assert printed is not None or math.isnan(row[column]), (entry["line"], column)
+                continue
+            value = float(printed) / (orbitcsv._core.KM_PER_AU if entry["units"].get(label) == "km" else 1)
+            assert row[column] == pytest.approx(value, rel=1e-12), (entry["line"], column)
+        assert row["epoch"] == pytest.approx(float(entry["epoch_jd"]) - 2400000.5, abs=1e-8)
+        if entry.get("T_jd"):
+            assert row["Tp"] == pytest.approx(float(entry["T_jd"]) - 2400000.5, abs=1e-8), entry["line"]
+        assert (row["number"] if row["number"] is not pd.NA else None) == (int(entry["number"]) if entry["number"] else None)
+        shown = {row["name"], row["designation"]} - {None}
+        assert shown == {text for text in (entry["name"], entry["designation"]) if text}, entry["line"]
