@@ -4,6 +4,7 @@
 #include "byte_io.hpp"
 #include "element_block.hpp"
 #include "orbit_record.hpp"
+#include "string_sink.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,14 +22,6 @@ void require(bool holds, const char* what) {
         std::abort();
     }
 }
-
-struct string_sink final : byte_sink {
-    bool write_all(std::string_view bytes) override {
-        written.append(bytes);
-        return true;
-    }
-    std::string written;
-};
 
 // Reads the CSV record at `at` as RFC 4180 has it and returns its field count; `at` moves past
 // the record's LF. A quoted field may hold commas, CR, LF and doubled quotes; an unquoted one

@@ -3,6 +3,7 @@
 // is the same whatever the scanner's buffer size, and ends where it should, with its note.
 #include "labeled_elements.hpp"
 #include "scan_results.hpp"
+#include "string_sink.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,14 +23,6 @@ void require(bool holds, const char* what) {
         std::abort();
     }
 }
-
-struct string_sink final : byte_sink {
-    bool write_all(std::string_view bytes) override {
-        written.append(bytes);
-        return true;
-    }
-    std::string written;
-};
 
 // Copies of a block's lines, each in storage of its own exact size.
 class exact_lines {

@@ -97,10 +97,11 @@ shortest_decimal shortest(double value) {
     return {digits, exponent};
 }
 
-// A number as the elements table writes it: its shortest decimal, in fixed notation where its
-// first digit stands from 10^-4 to 10^15 and as "1.5e-05" beyond, as Python's repr() writes
-// floats (but with no ".0" after a whole number); nothing for a missing one.
-char* put_number(char* p, double value) {
+// A number as the elements table writes it: its shortest decimal (the one the text wrote, where
+// that is known), in fixed notation where its first digit stands from 10^-4 to 10^15 and as
+// "1.5e-05" beyond, as Python's repr() writes floats (but with no ".0" after a whole number);
+// nothing for a missing one.
+char* put_number(char* p, double value, exact_decimal decimal) {
     if (std::isnan(value)) return p;
     if (std::signbit(value)) *p++ = '-';
     if (std::isinf(value)) return std::copy_n("inf", 3, p);
@@ -108,7 +109,14 @@ char* put_number(char* p, double value) {
         *p++ = '0';
         return p;
     }
-    const auto [digits, exponent] = shortest(value);
+    shortest_decimal found;
+    if (decimal.places >= 0) {
+        found = {static_cast<std::uint64_t>(decimal.digits < 0 ? -decimal.digits : decimal.digits), -decimal.places};
+        for (; found.digits % 10 == 0; found.digits /= 10) ++found.exponent;
+    } else {
+        found = shortest(value);
+    }
+    const auto [digits, exponent] = found;
     char text[24];
     const int count = static_cast<int>(std::to_chars(text, text + sizeof text, digits).ptr - text);
     const int first = exponent + count - 1;  // the power of ten of the first digit
@@ -220,9 +228,9 @@ void write_elements_row(output_buffer& out, const labeled_elements& elements) {
     if (elements.has_number) p = std::to_chars(p, p + 24, elements.number).ptr;
     *p++ = ',';
     p = put_text(p, elements.designation);
-    for (const double value : elements.values) {
+    for (std::size_t k = 0; k < ELEMENT_COUNT; ++k) {
         *p++ = ',';
-        p = put_number(p, value);
+        p = put_number(p, elements.values[k], elements.decimals[k]);
     }
     *p++ = ',';
     p = put_text(p, CENTER_NAMES[static_cast<std::size_t>(elements.center)]);

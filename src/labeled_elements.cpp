@@ -66,7 +66,11 @@ bool all_digits(std::string_view text) {
 
 // A decimal ratio numerator / 10^decimals as the nearest double: one division where both are
 // exact doubles, which rounds it once; strtod of the restated text otherwise.
-double decimal_ratio(std::int64_t numerator, unsigned decimals) {
+double decimal_ratio(std::int64_t numerator, unsigned decimals, exact_decimal* exact = nullptr) {
+    constexpr std::int64_t FIFTEEN_DIGITS = 1'000'000'000'000'000;
+    if (exact != nullptr && numerator > -FIFTEEN_DIGITS && numerator < FIFTEEN_DIGITS && decimals < 128) {
+        *exact = {numerator, static_cast<std::int8_t>(decimals)};
+    }
     constexpr std::int64_t LARGEST_EXACT = std::int64_t{1} << 53;
     static constexpr double POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -107,58 +111,71 @@ bool plain_decimal(std::string_view text, std::int64_t& digits, unsigned& decima
     return true;
 }
 
-// Takes the digits at text[at...] into `digits` (wrapping past 19 of them, when the count says
-// the value is not to be used), eight at a time where eight bytes remain; returns how many.
-[[gnu::always_inline]] inline std::size_t take_digits(std::string_view text, std::size_t& at, std::uint64_t& digits) {
-    const std::size_t first = at;
+// The value of `count` (0 to 15) digits at `p`, eight at a time, from bytes that may be read
+// eight past the digits.
+std::uint64_t digits_at(const char* p, unsigned count) {
     if constexpr (std::endian::native == std::endian::little) {
-        while (at + 8 <= text.size()) {
+        const auto word_at = [](const char* at) {
             std::uint64_t word;
-            std::memcpy(&word, text.data() + at, 8);
-            const unsigned count = digits::leading_digits(word);
-            if (count == 0) return at - first;
-            digits = digits * digits::POWERS_OF_10[count] + digits::digits_value(word, count);
-            at += count;
-            if (count < 8) return at - first;
-        }
+            std::memcpy(&word, at, 8);
+            return word;
+        };
+        if (count == 0) return 0;
+        if (count <= 8) return digits::digits_value(word_at(p), count);
+        return digits::digits_value(word_at(p), count - 8) * digits::POWERS_OF_10[8] +
+               digits::digits_value(word_at(p + count - 8), 8);
+    } else {
+        std::uint64_t number = 0;
+        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(p[at] - '0');
+        return number;
     }
-    for (; at < text.size() && is_digit(text[at]); ++at) digits = digits * 10 + static_cast<unsigned>(text[at] - '0');
-    return at - first;
+}
+
+constexpr bool is_exponent_start(const char* p) {
+    return (p[0] == 'e' || p[0] == 'E') && (is_digit(p[1]) || ((p[1] == '-' || p[1] == '+') && is_digit(p[2])));
 }
 
 // The number that `text` begins with, of the form is_number states: its length (0 where there is
-// none) and its value at `value`. A decimal of at most 18 digits and no exponent, nearly every
-// value, is read here in one pass, exactly; any other by number_value.
-std::size_t read_number(std::string_view text, double& value) {
-    constexpr std::size_t MOST_DIGITS = 18;
-    std::size_t at = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
-    std::uint64_t digits = 0;
-    std::size_t count = take_digits(text, at, digits);
-    std::size_t decimals = 0;
-    if (at < text.size() && text[at] == '.') {
-        ++at;
-        decimals = take_digits(text, at, digits);
-        count += decimals;
+// none) and its value at `value`. Nearly every value is digits with a point or none, fifteen
+// characters at most and no exponent: such a one is told from two masks of its first 16 bytes,
+// copied where they may be read past (and past the text's end, as zeros), and read exactly in
+// two steps of eight digits; any other number by number_value.
+std::size_t read_number(std::string_view text, double& value, exact_decimal* exact = nullptr) {
+    static constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    char window[48] = {};
+    if (text.size() >= 32) {
+        std::memcpy(window, text.data(), 32);
+    } else {
+        std::memcpy(window, text.data(), text.size());
     }
-    if (count == 0) return 0;
-    const bool exponent = at + 1 < text.size() && (text[at] == 'e' || text[at] == 'E') &&
-                          (is_digit(text[at + 1]) || (at + 2 < text.size() && (text[at + 1] == '-' || text[at + 1] == '+') && is_digit(text[at + 2])));
-    if (exponent || count > MOST_DIGITS) {
-        const std::size_t length = number_length(text);
-        value = number_value(text.substr(0, length));
-        return length;
+    const std::size_t sign = window[0] == '-' || window[0] == '+' ? 1 : 0;
+    const char* const q = window + sign;
+    const std::uint32_t digits = masks::digit16(q);
+    const std::uint32_t points = masks::equal16(q, '.');
+    const auto length = static_cast<unsigned>(std::countr_one(digits | points));
+    const std::uint32_t point_bits = points & masks::low_bits(length);
+    if ((digits & masks::low_bits(length)) == 0) return 0;  // no digit: no number
+    if (length < 16 && (point_bits & (point_bits - 1)) == 0 && !is_exponent_start(q + length)) {
+        const unsigned point = point_bits != 0 ? static_cast<unsigned>(std::countr_zero(point_bits)) : length;
+        const unsigned decimals = point_bits != 0 ? length - point - 1 : 0;
+        const std::uint64_t number = digits_at(q, point) * digits::POWERS_OF_10[decimals] + digits_at(q + point + 1, decimals);
+        const double magnitude = static_cast<double>(number) / EXACT_POWERS_OF_TEN[decimals];
+        value = window[0] == '-' ? -magnitude : magnitude;
+        if (exact != nullptr) {
+            const auto whole = static_cast<std::int64_t>(number);
+            *exact = {window[0] == '-' ? -whole : whole, static_cast<std::int8_t>(decimals)};
+        }
+        return sign + length;
     }
-    const auto magnitude = static_cast<std::int64_t>(digits);
-    value = decimal_ratio(negative ? -magnitude : magnitude, static_cast<unsigned>(decimals));
-    if (negative && value == 0) value = -0.0;
-    return at;
+    const std::size_t length_read = number_length(text);
+    value = number_value(text.substr(0, length_read));
+    return length_read;
 }
 
 // The MJD of a Julian date written as `text` (a number): the JD less 2400000.5, worked out in
 // decimal where the text is a plain decimal, so that the MJD is the double nearest to it.
-double mjd_of_julian_date(std::string_view text) {
+double mjd_of_julian_date(std::string_view text, exact_decimal* exact = nullptr) {
     std::int64_t digits;
     unsigned decimals;
     if (plain_decimal(text, digits, decimals)) {
@@ -166,7 +183,7 @@ double mjd_of_julian_date(std::string_view text) {
         const unsigned scale = std::max(decimals, 1u);
         std::int64_t offset = 24000005;
         for (unsigned k = 1; k < scale; ++k) offset *= 10;
-        return decimal_ratio(decimals == 0 ? digits * 10 - offset : digits - offset, scale);
+        return decimal_ratio(decimals == 0 ? digits * 10 - offset : digits - offset, scale, exact);
     }
     return number_value(text) - MJD_OFFSET;
 }
@@ -203,7 +220,7 @@ unsigned month_of(std::string_view name) {
 
 // A date as the circulars and orbit-fitting programs write it, "2011 Sept. 10.7227" or
 // "1998 Mar 8.969329", at the start of `text`, as an MJD; NaN when the text does not begin with one.
-double mjd_of_date(std::string_view text) {
+double mjd_of_date(std::string_view text, exact_decimal* exact = nullptr) {
     token_reader tokens(text);
     std::string_view year, month, day;
     if (!tokens.next(year) || !tokens.next(month) || !tokens.next(day)) return MISSING;
@@ -221,7 +238,7 @@ double mjd_of_date(std::string_view text) {
     for (const char c : year) year_number = year_number * 10 + (c - '0');
     const std::int64_t first = mjd_of_month(year_number, month_number);
     // Day 1 is the first; day 0, as some tables write it, the last of the month before.
-    return decimal_ratio((first - 1) * unit + day_digits, decimals);
+    return decimal_ratio((first - 1) * unit + day_digits, decimals, exact);
 }
 
 // ---- Values after their labels ----
@@ -232,7 +249,26 @@ struct read_value {
     double value = MISSING;
     unread_reason reason = unread_reason::none;
     std::string_view text;
+    exact_decimal decimal;
 };
+
+// A value printed but not read, and why.
+read_value unread(unread_reason reason, std::string_view text = {}) {
+    read_value read;
+    read.found = true;
+    read.reason = reason;
+    read.text = text;
+    return read;
+}
+
+// A value read, and the decimal it was written as, where known.
+read_value read_as(double value, exact_decimal decimal = {}) {
+    read_value read;
+    read.found = true;
+    read.value = value;
+    read.decimal = decimal;
+    return read;
+}
 
 constexpr std::string_view SIGMA_MARK = "+/-";
 
@@ -260,6 +296,11 @@ class line_tokens {
 public:
     explicit line_tokens(std::string_view line);
     std::size_t count() const { return count_; }
+    const char* data() const { return line_.data(); }
+    std::size_t size() const { return line_.size(); }
+    // Where token k (k < count()) begins, and one past its last byte.
+    std::size_t start(std::size_t k) const { return starts_[k]; }
+    std::size_t end(std::size_t k) const { return ends_[k]; }
     // Token k; empty past the last.
     std::string_view operator[](std::size_t k) const {
         return k < count_ ? line_.substr(starts_[k], ends_[k] - starts_[k]) : std::string_view();
@@ -312,37 +353,45 @@ line_tokens::line_tokens(std::string_view line) : line_(line.substr(0, LINE_PIEC
 bool is_label(std::string_view token);
 
 // The value glued to the label that ends `glued_at` bytes into token k, or where nothing is
-// glued to it, the token after it, past an "=" standing before that. A label that begins its line is one whatever
-// follows; after other text, a label followed by no number may be a word, and then gives
-// nothing, unless what follows is a row of stars (how fixed-width tables print a value too large
-// for its place). A value followed by "km", next or after its "+/-" and sigma, is given in au.
+// glued to it, the token after it, past an "=" standing before that. A label that begins its
+// line is one whatever follows; after other text, a label followed by no number may be a word,
+// and then gives nothing, unless what follows is a row of stars (how fixed-width tables print a
+// value too large for its place). A value followed by "km", next or after its "+/-" and sigma,
+// is given in au.
 read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_at, bool starts_line) {
-    // The value's token, and the line from the value on, where its digits are read.
-    std::string_view token = tokens[k];
-    std::string_view rest = tokens.from(k);
-    token.remove_prefix(std::min(glued_at, token.size()));
-    rest.remove_prefix(std::min(glued_at, rest.size()));
-    if (token.empty()) {
-        token = tokens[++k];
-        if (token == "=" || token == ":") token = tokens[++k];
-        rest = tokens.from(k);
+    const char* const line = tokens.data();
+    const std::size_t count = tokens.count();
+    std::size_t begin = tokens.start(k) + glued_at;
+    std::size_t end = tokens.end(k);
+    if (begin >= end) {
+        if (++k < count) {
+            begin = tokens.start(k);
+            end = tokens.end(k);
+            if (end - begin == 1 && (line[begin] == '=' || line[begin] == ':') && ++k < count) {
+                begin = tokens.start(k);
+                end = tokens.end(k);
+            }
+        }
+        if (k >= count) return starts_line ? unread(unread_reason::no_value) : read_value{};
     }
-    if (token.starts_with('=')) {
-        token.remove_prefix(1);
-        rest.remove_prefix(1);
-    }
+    if (line[begin] == '=') ++begin;
+    const std::string_view token(line + begin, end - begin);
     double value;
-    const std::size_t length = std::min(read_number(rest, value), token.size());
+    exact_decimal decimal;
+    const std::size_t length = std::min(read_number({line + begin, tokens.size() - begin}, value, &decimal), token.size());
     if (length == 0) {
-        if (starts_line && (token.empty() || is_label(token))) return {true, MISSING, unread_reason::no_value, {}};
-        if (starts_line || token.starts_with('*')) return {true, MISSING, unread_reason::not_a_number, token};
+        if (starts_line && (token.empty() || is_label(token))) return unread(unread_reason::no_value);
+        if (starts_line || token.starts_with('*')) return unread(unread_reason::not_a_number, token);
         return {};
     }
     const std::string_view suffix = token.substr(length);
-    if (!is_value_suffix(suffix)) return {true, MISSING, unread_reason::not_a_number, token};
-    bool km = suffix == "km";
-    // Only a sigma or a unit, beginning "+" or "k", may say more.
-    if (const std::string_view next = tokens[k + 1]; suffix.empty() && !next.empty() && (next[0] == '+' || next[0] == 'k')) {
+    bool km = false;
+    if (!suffix.empty()) {
+        if (!is_value_suffix(suffix)) return unread(unread_reason::not_a_number, token);
+        km = suffix == "km";
+    } else if (k + 1 < count && (line[tokens.start(k + 1)] == '+' || line[tokens.start(k + 1)] == 'k')) {
+        // Only a sigma or a unit, beginning "+" or "k", may say more.
+        const std::string_view next = tokens[k + 1];
         if (next == SIGMA_MARK) {
             km = tokens[k + 2].ends_with("km") || tokens[k + 3] == "km";
         } else if (next.starts_with(SIGMA_MARK)) {
@@ -351,14 +400,16 @@ read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_
             km = next == "km";
         }
     }
-    return {true, km ? value / KM_PER_AU : value, unread_reason::none, {}};
+    if (km) return read_as(value / KM_PER_AU);
+    return read_as(value, decimal);
 }
 
 // A perihelion time given as a Julian date; a date beyond the doubles is none.
 read_value julian_time(std::string_view number) {
-    const double mjd = mjd_of_julian_date(number);
-    if (!std::isfinite(mjd)) return {true, MISSING, unread_reason::not_a_date, number};
-    return {true, mjd, unread_reason::none, number};
+    exact_decimal decimal;
+    const double mjd = mjd_of_julian_date(number, &decimal);
+    if (!std::isfinite(mjd)) return unread(unread_reason::not_a_date, number);
+    return read_as(mjd, decimal);
 }
 
 // A perihelion time written after a "T" label: a date, or a Julian date marked JD or JDT.
@@ -372,9 +423,10 @@ read_value time_after_label(std::string_view text) {
     if (tokens.next(mark) && (mark == "JDT" || mark == "JD") && number_length(number) == number.size()) {
         return julian_time(number);
     }
-    const double mjd = mjd_of_date(text);
-    if (std::isnan(mjd)) return {true, MISSING, unread_reason::not_a_date, shown_text(text)};
-    return {true, mjd, unread_reason::none, {}};
+    exact_decimal decimal;
+    const double mjd = mjd_of_date(text, &decimal);
+    if (std::isnan(mjd)) return unread(unread_reason::not_a_date, shown_text(text));
+    return read_as(mjd, decimal);
 }
 
 // ---- Which label gives which value ----
@@ -417,6 +469,7 @@ void keep(labeled_elements& out, element which, const read_value& read) {
     if (!read.found || !std::isnan(out.values[k])) return;
     if (read.reason == unread_reason::none) {
         out.values[k] = read.value;
+        out.decimals[k] = read.decimal;
         out.unread[k] = unread_reason::none;
     } else if (out.unread[k] == unread_reason::none) {
         out.unread[k] = read.reason;
@@ -431,45 +484,57 @@ bool is_label(std::string_view token) {
     return std::any_of(std::begin(WORD_LABELS), std::end(WORD_LABELS), [&](const word_label& label) { return label.word == token; });
 }
 
-// Reads the value of the label that token k is or begins with, if it is one.
+// Reads the value of the label that token k is or begins with, if it is one, and no value of
+// that label has been read yet.
 void read_label(const line_tokens& tokens, std::size_t k, labeled_elements& out) {
-    const std::string_view token = tokens[k];
+    const char* const token = tokens.data() + tokens.start(k);
+    const std::size_t size = tokens.end(k) - tokens.start(k);
     const bool starts_line = k == 0;
-    // The value: the rest of the label's token where it is glued to it, else the tokens after.
-    const auto read = [&](element which, std::size_t label_length, bool at_start) {
-        if (which == element::Tp) {
-            keep(out, which, time_after_label(label_length < token.size() ? tokens.from(k).substr(label_length) : tokens.from(k + 1)));
-        } else {
-            keep(out, which, value_at(tokens, k, label_length, at_start));
-        }
-    };
+    element which = NO_LABEL;
+    std::size_t label_length = 1;
+    bool anywhere = false;  // a word, which is a label wherever it stands
     switch (token[0]) {
         case '[':
-            if (token.size() >= 4 && token[2] == ']' && token[3] == '(' && token.back() == ')') {
-                const element which = LETTER_LABELS[static_cast<unsigned char>(token[1])];
-                if (which != NO_LABEL) read(which, token.size(), starts_line);
-            }
-            return;
+            // A Markdown link whose text is a letter label: "[H](https://...)".
+            if (size < 4 || token[2] != ']' || token[3] != '(' || token[size - 1] != ')') return;
+            which = LETTER_LABELS[static_cast<unsigned char>(token[1])];
+            label_length = size;
+            break;
         case 'P':
         case 'N':
         case 'I':
             for (const word_label& label : WORD_LABELS) {
-                if (token.starts_with(label.word)) return read(label.value, label.word.size(), true);
+                if (size >= label.word.size() && std::string_view(token, label.word.size()) == label.word) {
+                    which = label.value;
+                    label_length = label.word.size();
+                    anywhere = true;
+                }
             }
-            return;
-        default:
             break;
+        default: {
+            which = LETTER_LABELS[static_cast<unsigned char>(token[0])];
+            // Glued to its value, the letter is followed by the number's first byte.
+            const char next = size > 1 ? token[1] : ' ';
+            double value;
+            if (size > 1 && !(is_digit(next) || next == '.' || next == '-' || next == '+')) return;
+            if (size > 1 && read_number({token + 1, tokens.size() - tokens.start(k) - 1}, value) == 0) return;
+            break;
+        }
     }
-    const element which = LETTER_LABELS[static_cast<unsigned char>(token[0])];
-    double value;
-    if (which != NO_LABEL && (token.size() == 1 || read_number(tokens.from(k).substr(1), value) > 0)) read(which, 1, starts_line);
+    if (which == NO_LABEL || !std::isnan(out.values[static_cast<std::size_t>(which)])) return;
+    if (which == element::Tp) {
+        keep(out, which, time_after_label(label_length < size ? tokens.from(k).substr(label_length) : tokens.from(k + 1)));
+    } else {
+        keep(out, which, value_at(tokens, k, label_length, starts_line || anywhere));
+    }
 }
 
 // Every label of an element line, token by token.
 void read_element_line(std::string_view line, labeled_elements& out) {
     const line_tokens tokens(line);
+    const char* const bytes = tokens.data();
     for (std::size_t k = 0; k < tokens.count(); ++k) {
-        if (MAY_BEGIN_LABEL[static_cast<unsigned char>(tokens[k][0])]) read_label(tokens, k, out);
+        if (MAY_BEGIN_LABEL[static_cast<unsigned char>(bytes[tokens.start(k)])]) read_label(tokens, k, out);
     }
 }
 
@@ -507,9 +572,10 @@ read_value pericentre_time(std::string_view line) {
         if (!number.empty()) return julian_time(number);
     }
     const std::string_view after = skip_blanks(line).substr(first_token(skip_blanks(line)).size());
-    const double mjd = mjd_of_date(after);
-    if (std::isnan(mjd)) return {true, MISSING, unread_reason::not_a_date, shown_text(after)};
-    return {true, mjd, unread_reason::none, {}};
+    exact_decimal decimal;
+    const double mjd = mjd_of_date(after, &decimal);
+    if (std::isnan(mjd)) return unread(unread_reason::not_a_date, shown_text(after));
+    return read_as(mjd, decimal);
 }
 
 // Text with HTML tags at its ends taken off ("<b>Orbital elements:  C/2017 U1</b>").
@@ -686,6 +752,7 @@ void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
     out.number = 0;
     out.has_number = false;
     std::fill(std::begin(out.values), std::end(out.values), MISSING);
+    std::fill(std::begin(out.decimals), std::end(out.decimals), exact_decimal{});
     std::fill(std::begin(out.unread), std::end(out.unread), unread_reason::none);
     out.center = orbit_center::sun;
 
@@ -716,9 +783,11 @@ void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
         if (after.starts_with('=')) after = skip_blanks(after.substr(1));
         const std::string_view token = first_token(after);
         const std::size_t length = number_length(token);
-        const double mjd = length > 0 && is_value_suffix(token.substr(length)) ? mjd_of_julian_date(token.substr(0, length)) : MISSING;
+        exact_decimal decimal;
+        const double mjd = length > 0 && is_value_suffix(token.substr(length)) ? mjd_of_julian_date(token.substr(0, length), &decimal) : MISSING;
         if (std::isfinite(mjd)) {
             out.values[epoch] = mjd;
+            out.decimals[epoch] = decimal;
         } else {
             out.unread[epoch] = unread_reason::no_julian_date;
             out.unread_text[epoch] = token;

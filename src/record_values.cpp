@@ -147,6 +147,37 @@ private:
     std::size_t length_ = 0;
 };
 
+// A number of the usual form, digits with a point or none and no exponent, of at most 15 digits:
+// its value in `value`, exactly (the digits are an exact double, and so is the power of ten, so
+// one division rounds once); false for any other text. Without the C++ library's reading of
+// doubles (the page's), the C library's strtod, slow, is left for the rest.
+bool usual_number(std::string_view text, double& value) {
+    static constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    constexpr std::size_t MOST_DIGITS = 15;
+    std::size_t at = text.starts_with('-') || text.starts_with('+') ? 1 : 0;
+    std::uint64_t digits = 0;
+    std::size_t count = 0;
+    std::size_t decimals = 0;
+    bool point = false;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (is_digit(c)) {
+            digits = digits * 10 + static_cast<unsigned>(c - '0');
+            ++count;
+            decimals += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0 || count > MOST_DIGITS) return false;
+    const double magnitude = static_cast<double>(digits) / EXACT_POWERS_OF_TEN[decimals];
+    value = text.starts_with('-') ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace
 
 std::size_t number_length(std::string_view text) {
@@ -164,6 +195,8 @@ bool is_number(std::string_view text) {
 }
 
 double number_value(std::string_view text) {
+    double value;
+    if (usual_number(text, value)) return value;
     return is_number(text) ? value_of_number(text) : std::numeric_limits<double>::quiet_NaN();
 }
 

@@ -1,6 +1,7 @@
 #include "labeled_elements.hpp"
 #include "sample_block.hpp"
 #include "scan_results.hpp"
+#include "string_sink.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,7 @@ namespace {
 
 // The elements table's rows (without the header) for `input`, read at a buffer size.
 std::string elements_csv(std::string_view input, std::size_t buffer_size = DEFAULT_READ_BUFFER_BYTES) {
-    struct string_sink final : byte_sink {
-        bool write_all(std::string_view bytes) override {
-            text += bytes;
-            return true;
-        }
-        std::string text;
-    } sink;
+    string_sink sink;
     std::vector<char> storage(1 << 16);
     output_buffer out(sink, storage);
     memory_source source(input);
@@ -33,7 +28,7 @@ std::string elements_csv(std::string_view input, std::size_t buffer_size = DEFAU
         write_elements_row(out, elements);
     }
     EXPECT_TRUE(out.flush());
-    return sink.text;
+    return sink.written;
 }
 
 // Collapses every run of blanks to one, as text copied from a web page has them.

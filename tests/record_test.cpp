@@ -1,5 +1,6 @@
 #include "orbit_record.hpp"
 #include "sample_block.hpp"
+#include "string_sink.hpp"
 
 #include <gtest/gtest.h>
 
@@ -55,14 +56,6 @@ TEST(ColumnField, KeepsNonBlankBytesOfTheRangeWithinTheLine) {
             << c.line;
     }
 }
-
-struct string_sink final : byte_sink {
-    bool write_all(std::string_view bytes) override {
-        written += bytes;
-        return true;
-    }
-    std::string written;
-};
 
 // Converts a block given as its seven lines and returns the CSV row written for it.
 std::string row_for(const std::vector<std::string>& lines) {

@@ -1,4 +1,5 @@
 #include "byte_io.hpp"
+#include "string_sink.hpp"
 #include "utf16_names.hpp"
 
 #include <gtest/gtest.h>
@@ -8,16 +9,6 @@
 
 namespace orbitcsv {
 namespace {
-
-struct string_sink final : byte_sink {
-    bool write_all(std::string_view bytes) override {
-        written += bytes;
-        ++writes;
-        return true;
-    }
-    std::string written;
-    int writes = 0;
-};
 
 std::string through_line_end_sink(const std::vector<std::string>& pieces, std::string_view line_end,
                                   std::size_t staging_size) {
