@@ -69,8 +69,9 @@ void BM_LabeledReadingDense(benchmark::State& state) {
         memory_source source(text);
         element_scanner scanner(source, buffer);
         scanner.keep_places();
+        labeled_reader reader;
         while (scanner.find_element_block(block)) {
-            read_labeled_elements(lines_of_block(scanner, block), elements);
+            reader.read(lines_of_block(scanner, block), elements);
             benchmark::DoNotOptimize(elements);
             ++blocks;
         }

@@ -1,6 +1,7 @@
 // Any bytes: every block read by its labels, each of its lines lent in storage of exactly its
 // size, so that AddressSanitizer sees any read outside them; the elements table's row of a block
-// is the same whatever the scanner's buffer size, and ends where it should, with its note.
+// is the same whatever the scanner's buffer size, and the same from the reader that repeats the
+// shapes of the lines before as from the plain reading, and ends where it should.
 #include "labeled_elements.hpp"
 #include "scan_results.hpp"
 #include "string_sink.hpp"
@@ -38,14 +39,16 @@ private:
     std::vector<std::unique_ptr<char[]>> storage_;
 };
 
-// The elements table's rows of the input, read at a buffer size.
-std::vector<std::string> element_rows(std::string_view input, std::size_t buffer_size) {
+// The elements table's rows of the input, read at a buffer size, by a reader that repeats the
+// shapes of the lines before or by the plain reading.
+std::vector<std::string> element_rows(std::string_view input, std::size_t buffer_size, bool plain = false) {
     memory_source source(input);
     element_scanner scanner(source, read_buffer(buffer_size));
     scanner.keep_places();
     element_block block;
     orbit_record record;
     labeled_elements elements;
+    labeled_reader reader;
     std::vector<std::string> rows;
     while (scanner.find_element_block(block)) {
         const block_lines scanned = lines_of_block(scanner, block);
@@ -55,7 +58,11 @@ std::vector<std::string> element_rows(std::string_view input, std::size_t buffer
         for (std::size_t k = 0; k < scanned.above_count; ++k) lent.above[k] = copies.lend(scanned.above[k]);
         lent.above_count = scanned.above_count;
         lent.epoch_line = scanned.epoch_line;
-        read_labeled_elements(lent, elements);
+        if (plain) {
+            read_labeled_elements(lent, elements);
+        } else {
+            reader.read(lent, elements);
+        }
         convert_block(block, record);
         (void)columns_fit_labels(record, elements);
         string_sink sink;
@@ -74,6 +81,7 @@ std::vector<std::string> element_rows(std::string_view input, std::size_t buffer
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> rows = element_rows(input, DEFAULT_READ_BUFFER_BYTES);
+    require(element_rows(input, DEFAULT_READ_BUFFER_BYTES, true) == rows, "the reader differs from the plain reading");
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
     for (const std::size_t buffer : {std::size_t{7}, picked}) {
         require(element_rows(input, buffer) == rows, "the rows differ with the buffer's size");

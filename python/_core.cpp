@@ -520,7 +520,7 @@ public:
                         more = false;
                         break;
                     }
-                    read_labeled_elements(lines_of_block(scanner_, block_), elements_);
+                    reader_.read(lines_of_block(scanner_, block_), elements_);
                     *columns.lines.add() = static_cast<std::int64_t>(elements_.line);
                     std::copy(std::begin(elements_.values), std::end(elements_.values), columns.values.add());
                     *columns.numbers.add() = elements_.has_number ? elements_.number : 0;
@@ -604,6 +604,7 @@ private:
     element_scanner scanner_;
     element_block block_;
     orbit_record record_;
+    labeled_reader reader_;
     labeled_elements elements_;
     std::unique_ptr<text_batch> record_texts_;
     std::unique_ptr<std::size_t[]> record_lengths_;

@@ -245,8 +245,9 @@ std::int64_t write_elements_table(element_scanner& scanner, output_buffer& out, 
                                   labeled_elements& elements) {
     write_elements_header(out);
     std::int64_t rows = 0;
+    labeled_reader reader;
     while (!out.failed() && scanner.find_element_block(block)) {
-        read_labeled_elements(lines_of_block(scanner, block), elements);
+        reader.read(lines_of_block(scanner, block), elements);
         write_elements_row(out, elements);
         ++rows;
     }

@@ -290,11 +290,30 @@ bool is_value_suffix(std::string_view suffix) {
            std::all_of(suffix.begin(), suffix.end(), [](char c) { return c == ',' || c == ';' || c == ')'; });
 }
 
-// The tokens of a line of at most a piece, runs of bytes between blanks, found from masks of 16
-// bytes at a time, none of them past the line's end.
+// Bit i of the words: byte i of a line of at most a piece is no blank. Made 16 bytes at a time,
+// none of them past the line's end.
+void nonblank_mask(std::string_view line, line_mask& words) {
+    const char* const p = line.data();
+    const std::size_t size = line.size();
+    words = {};
+    std::size_t at = 0;
+    for (; at + 16 <= size; at += 16) words[at / 64] |= std::uint64_t{~masks::whitespace16(p + at) & 0xFFFFu} << (at % 64);
+    if (at < size) {
+        // The last bytes: from a load that ends at the line's end, where the line has 16 bytes.
+        std::uint64_t last = 0;
+        if (size >= 16) {
+            last = (~masks::whitespace16(p + size - 16) & 0xFFFFu) >> (16 - (size - at));
+        } else {
+            for (std::size_t k = at; k < size; ++k) last |= std::uint64_t{!is_whitespace(p[k])} << (k - at);
+        }
+        words[at / 64] |= last << (at % 64);
+    }
+}
+
+// The tokens of a line of at most a piece, runs of bytes between blanks, from its mask.
 class line_tokens {
 public:
-    explicit line_tokens(std::string_view line);
+    line_tokens(std::string_view line, const line_mask& nonblank);
     std::size_t count() const { return count_; }
     const char* data() const { return line_.data(); }
     std::size_t size() const { return line_.size(); }
@@ -309,7 +328,6 @@ public:
     std::string_view from(std::size_t k) const { return k < count_ ? line_.substr(starts_[k]) : std::string_view(); }
 
 private:
-    static constexpr std::size_t WORDS = (LINE_PIECE_BYTES + 63) / 64;
     static constexpr std::size_t MOST = (LINE_PIECE_BYTES + 1) / 2;
     std::string_view line_;
     std::uint8_t starts_[MOST];
@@ -317,23 +335,8 @@ private:
     std::size_t count_ = 0;
 };
 
-line_tokens::line_tokens(std::string_view line) : line_(line.substr(0, LINE_PIECE_BYTES)) {
-    // Bit i of the words: byte i is not a blank.
-    std::uint64_t words[WORDS] = {};
-    const char* const p = line_.data();
-    const std::size_t size = line_.size();
-    std::size_t at = 0;
-    for (; at + 16 <= size; at += 16) words[at / 64] |= std::uint64_t{~masks::whitespace16(p + at) & 0xFFFFu} << (at % 64);
-    if (at < size) {
-        // The last bytes: from a load that ends at the line's end, where the line has 16 bytes.
-        std::uint64_t last = 0;
-        if (size >= 16) {
-            last = (~masks::whitespace16(p + size - 16) & 0xFFFFu) >> (16 - (size - at));
-        } else {
-            for (std::size_t k = at; k < size; ++k) last |= std::uint64_t{!is_whitespace(p[k])} << (k - at);
-        }
-        words[at / 64] |= last << (at % 64);
-    }
+line_tokens::line_tokens(std::string_view line, const line_mask& words) : line_(line) {
+    constexpr std::size_t WORDS = std::tuple_size_v<line_mask>;
     // A token starts at a byte that is not a blank after one that is, and ends before a blank.
     std::size_t ends = 0;
     std::uint64_t before = 0;  // whether the last byte of the word before is no blank
@@ -352,24 +355,39 @@ line_tokens::line_tokens(std::string_view line) : line_(line.substr(0, LINE_PIEC
 
 bool is_label(std::string_view token);
 
+// Whether the three tokens after a value's say it is in kilometres: "km" next, or after the
+// "+/-" and the sigma, or glued to the sigma. Only a sigma or a unit begins "+" or "k".
+bool km_after(std::string_view next, std::string_view second, std::string_view third) {
+    if (next.empty() || (next[0] != '+' && next[0] != 'k')) return false;
+    if (next == SIGMA_MARK) return second.ends_with("km") || third == "km";
+    if (next.starts_with(SIGMA_MARK)) return next.ends_with("km") || second == "km";
+    return next == "km";
+}
+
 // The value glued to the label that ends `glued_at` bytes into token k, or where nothing is
 // glued to it, the token after it, past an "=" standing before that. A label that begins its
 // line is one whatever follows; after other text, a label followed by no number may be a word,
 // and then gives nothing, unless what follows is a row of stars (how fixed-width tables print a
 // value too large for its place). A value followed by "km", next or after its "+/-" and sigma,
 // is given in au.
-read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_at, bool starts_line) {
+// `own_token`, where given, is set to the value's token when the value stands in the token after
+// the label's, with nothing between, and to none (count()) otherwise.
+read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_at, bool starts_line,
+                    std::size_t* own_token = nullptr) {
     const char* const line = tokens.data();
     const std::size_t count = tokens.count();
     std::size_t begin = tokens.start(k) + glued_at;
     std::size_t end = tokens.end(k);
+    if (own_token != nullptr) *own_token = count;
     if (begin >= end) {
         if (++k < count) {
             begin = tokens.start(k);
             end = tokens.end(k);
+            if (own_token != nullptr) *own_token = k;
             if (end - begin == 1 && (line[begin] == '=' || line[begin] == ':') && ++k < count) {
                 begin = tokens.start(k);
                 end = tokens.end(k);
+                if (own_token != nullptr) *own_token = count;
             }
         }
         if (k >= count) return starts_line ? unread(unread_reason::no_value) : read_value{};
@@ -387,18 +405,11 @@ read_value value_at(const line_tokens& tokens, std::size_t k, std::size_t glued_
     const std::string_view suffix = token.substr(length);
     bool km = false;
     if (!suffix.empty()) {
+        if (own_token != nullptr) *own_token = count;
         if (!is_value_suffix(suffix)) return unread(unread_reason::not_a_number, token);
         km = suffix == "km";
-    } else if (k + 1 < count && (line[tokens.start(k + 1)] == '+' || line[tokens.start(k + 1)] == 'k')) {
-        // Only a sigma or a unit, beginning "+" or "k", may say more.
-        const std::string_view next = tokens[k + 1];
-        if (next == SIGMA_MARK) {
-            km = tokens[k + 2].ends_with("km") || tokens[k + 3] == "km";
-        } else if (next.starts_with(SIGMA_MARK)) {
-            km = next.ends_with("km") || tokens[k + 2] == "km";
-        } else {
-            km = next == "km";
-        }
+    } else {
+        km = km_after(tokens[k + 1], tokens[k + 2], tokens[k + 3]);
     }
     if (km) return read_as(value / KM_PER_AU);
     return read_as(value, decimal);
@@ -486,7 +497,9 @@ bool is_label(std::string_view token) {
 
 // Reads the value of the label that token k is or begins with, if it is one, and no value of
 // that label has been read yet.
-void read_label(const line_tokens& tokens, std::size_t k, labeled_elements& out) {
+// With a shape, what it did is noted there, or the shape made unknown where the same line of the
+// next block could not be read by repeating it.
+void read_label(const line_tokens& tokens, std::size_t k, labeled_elements& out, line_shape* shape) {
     const char* const token = tokens.data() + tokens.start(k);
     const std::size_t size = tokens.end(k) - tokens.start(k);
     const bool starts_line = k == 0;
@@ -521,21 +534,102 @@ void read_label(const line_tokens& tokens, std::size_t k, labeled_elements& out)
             break;
         }
     }
-    if (which == NO_LABEL || !std::isnan(out.values[static_cast<std::size_t>(which)])) return;
-    if (which == element::Tp) {
+    if (which == NO_LABEL) return;
+    // What the reading of this label depends on beyond its token: whether one was read before,
+    // and a value not in a token of its own, is not noted; the shape is then unknown.
+    if (!std::isnan(out.values[static_cast<std::size_t>(which)]) || which == element::Tp) {
+        if (shape != nullptr) shape->known = false;
+        if (which != element::Tp) return;
         keep(out, which, time_after_label(label_length < size ? tokens.from(k).substr(label_length) : tokens.from(k + 1)));
-    } else {
-        keep(out, which, value_at(tokens, k, label_length, starts_line || anywhere));
+        return;
+    }
+    std::size_t own_token;
+    const read_value read = value_at(tokens, k, label_length, starts_line || anywhere, &own_token);
+    keep(out, which, read);
+    if (shape == nullptr) return;
+    if (own_token >= tokens.count() || !read.found || read.reason != unread_reason::none || shape->value_count == line_shape::MOST_LABELS) {
+        shape->known = false;
+        return;
+    }
+    line_shape::value_read& noted = shape->values[shape->value_count++];
+    noted.which = which;
+    for (std::size_t t = 0; t < 4; ++t) {
+        const std::size_t at = own_token + t;
+        noted.tokens[t][0] = at < tokens.count() ? static_cast<std::uint8_t>(tokens.start(at)) : 0;
+        noted.tokens[t][1] = at < tokens.count() ? static_cast<std::uint8_t>(tokens.end(at)) : 0;
     }
 }
 
-// Every label of an element line, token by token.
-void read_element_line(std::string_view line, labeled_elements& out) {
-    const line_tokens tokens(line);
+// Every label of an element line, token by token; with a shape, noting what it did there.
+void read_element_line(std::string_view line, const line_mask& nonblank, labeled_elements& out, line_shape* shape) {
+    const line_tokens tokens(line, nonblank);
     const char* const bytes = tokens.data();
-    for (std::size_t k = 0; k < tokens.count(); ++k) {
-        if (MAY_BEGIN_LABEL[static_cast<unsigned char>(bytes[tokens.start(k)])]) read_label(tokens, k, out);
+    if (shape != nullptr) {
+        shape->known = true;
+        shape->size = line.size();
+        shape->nonblank = nonblank;
+        shape->label_starts = {};
+        shape->label_count = shape->value_count = 0;
     }
+    for (std::size_t k = 0; k < tokens.count(); ++k) {
+        const std::size_t start = tokens.start(k);
+        if (!MAY_BEGIN_LABEL[static_cast<unsigned char>(bytes[start])]) continue;
+        if (shape != nullptr) {
+            const std::size_t length = tokens.end(k) - start;
+            if (length > line_shape::LABEL_BYTES || shape->label_count == line_shape::MOST_LABELS) {
+                shape->known = false;
+            } else {
+                line_shape::label_token& label = shape->labels[shape->label_count++];
+                label.start = static_cast<std::uint8_t>(start);
+                label.length = static_cast<std::uint8_t>(length);
+                std::memcpy(label.bytes, bytes + start, length);
+                shape->label_starts[start / 64] |= std::uint64_t{1} << (start % 64);
+            }
+        }
+        read_label(tokens, k, out, shape != nullptr && shape->known ? shape : nullptr);
+    }
+}
+
+// Reads an element line by the shape the same line of the block before had, where its tokens
+// stand where that line's did and those that may begin a label are the same bytes: each value
+// from where that line's stood, read as read_label reads it. False where the line does not have
+// the shape or a value is not where it was.
+bool read_by_shape(std::string_view line, const line_mask& nonblank, const line_shape& shape, labeled_elements& out) {
+    if (!shape.known || line.size() != shape.size || nonblank != shape.nonblank) return false;
+    const char* const bytes = line.data();
+    // The tokens that may begin a label stand where they did, and are the same.
+    line_mask label_starts{};
+    std::uint64_t before = 0;
+    for (std::size_t w = 0; w < nonblank.size(); ++w) {
+        for (std::uint64_t starts = nonblank[w] & ~(nonblank[w] << 1 | before); starts != 0; starts &= starts - 1) {
+            const std::size_t at = 64 * w + static_cast<std::size_t>(std::countr_zero(starts));
+            if (MAY_BEGIN_LABEL[static_cast<unsigned char>(bytes[at])]) label_starts[w] |= starts & -starts;
+        }
+        before = nonblank[w] >> 63;
+    }
+    if (label_starts != shape.label_starts) return false;
+    for (std::size_t k = 0; k < shape.label_count; ++k) {
+        const line_shape::label_token& label = shape.labels[k];
+        for (std::size_t at = 0; at < label.length; ++at) {
+            if (bytes[label.start + at] != label.bytes[at]) return false;
+        }
+    }
+    // Each value where it was, a whole token read as a number, as value_at reads it. A value that
+    // is not leaves the line to the full reading, which keeps what was kept here as it would.
+    for (std::size_t k = 0; k < shape.value_count; ++k) {
+        const auto token = [&](std::size_t t) {
+            const auto& [from, to] = shape.values[k].tokens[t];
+            return std::string_view(bytes + from, static_cast<std::size_t>(to - from));
+        };
+        const std::string_view text = token(0);
+        double number;
+        exact_decimal decimal;
+        if (text[0] == '=' || read_number({text.data(), line.size() - shape.values[k].tokens[0][0]}, number, &decimal) != text.size()) {
+            return false;
+        }
+        keep(out, shape.values[k].which, km_after(token(1), token(2), token(3)) ? read_as(number / KM_PER_AU) : read_as(number, decimal));
+    }
+    return true;
 }
 
 // The line that reports the observations a solution rests on ends a block: "From 13
@@ -745,7 +839,11 @@ bool labeled_elements::any_unread() const {
     return std::any_of(std::begin(unread), std::end(unread), [](unread_reason reason) { return reason != unread_reason::none; });
 }
 
-void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
+namespace {
+
+// The block but for its element lines, which `read_line(row, line)` reads, row by row.
+template <class Read_line>
+void read_block(const block_lines& lines, labeled_elements& out, Read_line read_line) {
     // Each field set afresh (a fresh object would be built and copied, for every block).
     out.line = lines.epoch_line;
     out.name = out.designation = {};
@@ -795,8 +893,25 @@ void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
     }
 
     for (std::size_t row = 2; row < BLOCK_ROWS && !is_residual_line(lines.rows[row]); ++row) {
-        read_element_line(lines.rows[row], out);
+        const std::string_view line = lines.rows[row].substr(0, LINE_PIECE_BYTES);
+        line_mask nonblank;
+        nonblank_mask(line, nonblank);
+        read_line(row - 2, line, nonblank);
     }
+}
+
+}  // namespace
+
+void read_labeled_elements(const block_lines& lines, labeled_elements& out) {
+    read_block(lines, out, [&](std::size_t, std::string_view line, const line_mask& nonblank) {
+        read_element_line(line, nonblank, out, nullptr);
+    });
+}
+
+void labeled_reader::read(const block_lines& lines, labeled_elements& out) {
+    read_block(lines, out, [&](std::size_t row, std::string_view line, const line_mask& nonblank) {
+        if (!read_by_shape(line, nonblank, shapes_[row], out)) read_element_line(line, nonblank, out, &shapes_[row]);
+    });
 }
 
 }  // namespace orbitcsv

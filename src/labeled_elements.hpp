@@ -10,6 +10,7 @@
 #include "orbit_record.hpp"
 #include "record_values.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -72,6 +73,46 @@ struct labeled_elements {
 // Reads the block. Nothing is computed from other elements and nothing is filled in: a value the
 // text does not print is NaN. Reads nothing outside the lines it is given.
 void read_labeled_elements(const block_lines& lines, labeled_elements& out);
+
+// Bit i set where byte i of a line of at most a piece is no blank.
+using line_mask = std::array<std::uint64_t, (LINE_PIECE_BYTES + 63) / 64>;
+
+// What the reading of an element line did, for the same line of the next block: where its tokens
+// stood, those that may begin a label and their bytes, and the values it read, each with its
+// token and the three tokens after it (which may say kilometres).
+struct line_shape {
+    static constexpr std::size_t MOST_LABELS = 16;
+    static constexpr std::size_t LABEL_BYTES = 8;
+    struct label_token {
+        std::uint8_t start;
+        std::uint8_t length;
+        char bytes[LABEL_BYTES];
+    };
+    struct value_read {
+        element which;
+        std::uint8_t tokens[4][2];  // the value's token and the next three: start, end (0, 0: none)
+    };
+    bool known = false;
+    std::size_t size = 0;
+    line_mask nonblank{};
+    line_mask label_starts{};
+    std::size_t label_count = 0;
+    label_token labels[MOST_LABELS];
+    std::size_t value_count = 0;
+    value_read values[MOST_LABELS];
+};
+
+// Reads blocks one after another as read_labeled_elements does, and gives the same rows, faster
+// where an element list's blocks repeat the shape of the one before: an element line whose
+// tokens stand where the same line's of the block before did, with the same labels, has its
+// values read where those stood, without taking the line apart again.
+class labeled_reader {
+public:
+    void read(const block_lines& lines, labeled_elements& out);
+
+private:
+    line_shape shapes_[ELEMENT_LINES];
+};
 
 // The words that say which printed values could not be read and why, and that a name would be
 // taken for a formula, joined by "; "; nothing when all was read. At most NOTE_CAPACITY bytes at

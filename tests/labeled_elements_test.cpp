@@ -13,7 +13,8 @@
 namespace orbitcsv {
 namespace {
 
-// The elements table's rows (without the header) for `input`, read at a buffer size.
+// The elements table's rows (without the header) for `input`, read at a buffer size by the plain
+// reading of each block; they are the same from the reader that repeats the shapes of lines.
 std::string elements_csv(std::string_view input, std::size_t buffer_size = DEFAULT_READ_BUFFER_BYTES) {
     string_sink sink;
     std::vector<char> storage(1 << 16);
@@ -23,11 +24,19 @@ std::string elements_csv(std::string_view input, std::size_t buffer_size = DEFAU
     scanner.keep_places();
     element_block block;
     labeled_elements elements;
+    labeled_elements repeated;
+    labeled_reader reader;
+    string_sink repeated_sink;
+    std::vector<char> repeated_storage(1 << 16);
+    output_buffer repeated_out(repeated_sink, repeated_storage);
     while (scanner.find_element_block(block)) {
         read_labeled_elements(lines_of_block(scanner, block), elements);
         write_elements_row(out, elements);
+        reader.read(lines_of_block(scanner, block), repeated);
+        write_elements_row(repeated_out, repeated);
     }
-    EXPECT_TRUE(out.flush());
+    EXPECT_TRUE(out.flush() && repeated_out.flush());
+    EXPECT_EQ(repeated_sink.written, sink.written) << "the reader that repeats shapes";
     return sink.written;
 }
 
@@ -58,6 +67,8 @@ TEST_P(Layouts, GiveTheValuesTheTextPrints) {
     EXPECT_EQ(elements_csv(c.input), c.rows);
     EXPECT_EQ(elements_csv(collapsed(c.input)), c.rows) << "blanks collapsed";
     EXPECT_EQ(elements_csv(c.input, 7), c.rows) << "buffer of 7";
+    // Block after block, the reader that repeats shapes reads them as the plain reading does.
+    elements_csv(c.input + c.input + collapsed(c.input) + c.input);
 }
 
 const std::string EROS =
@@ -243,11 +254,17 @@ TEST(LabeledElements, AgreeWithTheTableColumnsOfTheMinorPlanetLayout) {
     element_block block;
     orbit_record record;
     labeled_elements elements;
+    labeled_elements plain;
+    labeled_reader reader;
     int blocks = 0;
     while (scanner.find_element_block(block)) {
         ++blocks;
         convert_block(block, record);
-        read_labeled_elements(lines_of_block(scanner, block), elements);
+        reader.read(lines_of_block(scanner, block), elements);
+        read_labeled_elements(lines_of_block(scanner, block), plain);
+        for (std::size_t k = 0; k < ELEMENT_COUNT; ++k) {
+            EXPECT_TRUE(elements.values[k] == plain.values[k] || (std::isnan(elements.values[k]) && std::isnan(plain.values[k])));
+        }
         EXPECT_EQ(elements.number, blocks);
         for (const element_column& column : ELEMENT_COLUMNS) {
             const std::string_view line = block.row(column.row);

@@ -120,6 +120,7 @@ std::optional<output_buffer> table;
 std::optional<output_buffer> elements_table;
 element_block block;
 orbit_record record;
+labeled_reader reader;
 labeled_elements elements;
 row_notes notes;
 std::int64_t records = 0;
@@ -148,6 +149,7 @@ extern "C" [[clang::export_name("start")]] void start(std::uint32_t name_length)
     input_name_length = name_length < NAME_CAPACITY ? name_length : NAME_CAPACITY;
     scanner.emplace(source, input_storage);
     scanner->keep_places();
+    reader = labeled_reader{};
     table.emplace(table_sink, output_storage);
     elements_table.emplace(elements_sink, elements_storage);
     records = 0;
@@ -165,7 +167,7 @@ extern "C" [[clang::export_name("start")]] void start(std::uint32_t name_length)
 // program's exit status, with the whole table handed over.
 extern "C" [[clang::export_name("convert")]] std::int32_t convert() {
     records += write_csv_rows(*scanner, *table, block, record, [](const element_block& from, const orbit_record& written) {
-        read_labeled_elements(lines_of_block(*scanner, from), elements);
+        reader.read(lines_of_block(*scanner, from), elements);
         write_elements_row(*elements_table, elements);
         const std::uint64_t taken = table->taken();
         const std::uint64_t elements_taken = elements_table->taken();
