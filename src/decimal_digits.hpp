@@ -1,6 +1,6 @@
 // Decimal digits eight at a time: ASCII digits in a 64-bit word (first in memory, lowest byte
 // first, as little-endian machines load them) told apart and turned into their value with a few
-// multiplications instead of a step per digit. For the epoch and the values of the table.
+// multiplications instead of a step per digit. For the epoch and the values of the tables.
 #pragma once
 
 #include <bit>
@@ -13,6 +13,11 @@ inline constexpr std::uint64_t POWERS_OF_10[] = {
     1000000,    10000000,    100000000,    1000000000,    10000000000,    100000000000,
     1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000,
     100000000000000000, 1000000000000000000, 10000000000000000000u};
+
+// The powers of ten that doubles hold exactly: an integer of at most 2^53 over one of them is
+// rounded once, by the division.
+inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 constexpr std::uint64_t repeated_byte(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 

@@ -2,6 +2,7 @@
 // the table's columns.
 #include "labeled_elements.hpp"
 
+#include "decimal_digits.hpp"
 #include "record_values.hpp"
 
 #include <algorithm>
@@ -57,8 +58,6 @@ struct shortest_decimal {
     int exponent;
 };
 
-constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
 // Most values are decimals of at most 15 significant digits, as the text printed them, and no
 // other decimal of so few digits reads as the same double: the fewest decimal places that give
 // one back are found by trying each in turn, each tried by one division that rounds once (both
@@ -67,10 +66,10 @@ constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
 shortest_decimal shortest(double value) {
     const double magnitude = std::fabs(value);
     if (magnitude >= 1e-5 && magnitude < 1e15) {
-        for (int places = 0; places < static_cast<int>(std::size(POWERS_OF_TEN)); ++places) {
-            const double scaled = std::nearbyint(magnitude * POWERS_OF_TEN[places]);
+        for (int places = 0; places <= 15; ++places) {
+            const double scaled = std::nearbyint(magnitude * digits::EXACT_POWERS_OF_TEN[places]);
             if (scaled >= 1e15) break;  // more than 15 digits: not the unique decimal of its length
-            if (scaled / POWERS_OF_TEN[places] == magnitude) {
+            if (scaled / digits::EXACT_POWERS_OF_TEN[places] == magnitude) {
                 auto digits = static_cast<std::uint64_t>(scaled);
                 int exponent = -places;
                 for (; digits != 0 && digits % 10 == 0; digits /= 10) ++exponent;

@@ -72,10 +72,8 @@ double decimal_ratio(std::int64_t numerator, unsigned decimals, exact_decimal* e
         *exact = {numerator, static_cast<std::int8_t>(decimals)};
     }
     constexpr std::int64_t LARGEST_EXACT = std::int64_t{1} << 53;
-    static constexpr double POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    if (numerator >= -LARGEST_EXACT && numerator <= LARGEST_EXACT && decimals < std::size(POWERS)) {
-        return static_cast<double>(numerator) / POWERS[decimals];
+    if (numerator >= -LARGEST_EXACT && numerator <= LARGEST_EXACT && decimals < std::size(digits::EXACT_POWERS_OF_TEN)) {
+        return static_cast<double>(numerator) / digits::EXACT_POWERS_OF_TEN[decimals];
     }
     char text[48];
     const int length = std::snprintf(text, sizeof text, "%llde-%u", static_cast<long long>(numerator), decimals);
@@ -109,68 +107,6 @@ bool plain_decimal(std::string_view text, std::int64_t& digits, unsigned& decima
     if (count == 0) return false;
     digits = negative ? -value : value;
     return true;
-}
-
-// The value of `count` (0 to 15) digits at `p`, eight at a time, from bytes that may be read
-// eight past the digits.
-std::uint64_t digits_at(const char* p, unsigned count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const auto word_at = [](const char* at) {
-            std::uint64_t word;
-            std::memcpy(&word, at, 8);
-            return word;
-        };
-        if (count == 0) return 0;
-        if (count <= 8) return digits::digits_value(word_at(p), count);
-        return digits::digits_value(word_at(p), count - 8) * digits::POWERS_OF_10[8] +
-               digits::digits_value(word_at(p + count - 8), 8);
-    } else {
-        std::uint64_t number = 0;
-        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(p[at] - '0');
-        return number;
-    }
-}
-
-constexpr bool is_exponent_start(const char* p) {
-    return (p[0] == 'e' || p[0] == 'E') && (is_digit(p[1]) || ((p[1] == '-' || p[1] == '+') && is_digit(p[2])));
-}
-
-// The number that `text` begins with, of the form is_number states: its length (0 where there is
-// none) and its value at `value`. Nearly every value is digits with a point or none, fifteen
-// characters at most and no exponent: such a one is told from two masks of its first 16 bytes,
-// copied where they may be read past (and past the text's end, as zeros), and read exactly in
-// two steps of eight digits; any other number by number_value.
-std::size_t read_number(std::string_view text, double& value, exact_decimal* exact = nullptr) {
-    static constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    char window[48] = {};
-    if (text.size() >= 32) {
-        std::memcpy(window, text.data(), 32);
-    } else {
-        std::memcpy(window, text.data(), text.size());
-    }
-    const std::size_t sign = window[0] == '-' || window[0] == '+' ? 1 : 0;
-    const char* const q = window + sign;
-    const std::uint32_t digits = masks::digit16(q);
-    const std::uint32_t points = masks::equal16(q, '.');
-    const auto length = static_cast<unsigned>(std::countr_one(digits | points));
-    const std::uint32_t point_bits = points & masks::low_bits(length);
-    if ((digits & masks::low_bits(length)) == 0) return 0;  // no digit: no number
-    if (length < 16 && (point_bits & (point_bits - 1)) == 0 && !is_exponent_start(q + length)) {
-        const unsigned point = point_bits != 0 ? static_cast<unsigned>(std::countr_zero(point_bits)) : length;
-        const unsigned decimals = point_bits != 0 ? length - point - 1 : 0;
-        const std::uint64_t number = digits_at(q, point) * digits::POWERS_OF_10[decimals] + digits_at(q + point + 1, decimals);
-        const double magnitude = static_cast<double>(number) / EXACT_POWERS_OF_TEN[decimals];
-        value = window[0] == '-' ? -magnitude : magnitude;
-        if (exact != nullptr) {
-            const auto whole = static_cast<std::int64_t>(number);
-            *exact = {window[0] == '-' ? -whole : whole, static_cast<std::int8_t>(decimals)};
-        }
-        return sign + length;
-    }
-    const std::size_t length_read = number_length(text);
-    value = number_value(text.substr(0, length_read));
-    return length_read;
 }
 
 // The MJD of a Julian date written as `text` (a number): the JD less 2400000.5, worked out in

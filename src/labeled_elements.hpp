@@ -32,14 +32,6 @@ inline constexpr std::string_view CENTER_NAMES[] = {"Sun", "Earth", "Moon", "Bar
 // Why a value that the block prints could not be read.
 enum class unread_reason : std::uint8_t { none, no_value, not_a_number, not_a_date, no_julian_date };
 
-// A value as the decimal the text wrote it, where that is one of at most 15 significant digits:
-// `digits` times 10^-`places` (places < 0: none is known). No other decimal of so few digits
-// reads as the same double, so its shortest text, which the elements table writes, is this one's.
-struct exact_decimal {
-    std::int64_t digits = 0;
-    std::int8_t places = -1;
-};
-
 // The lines a block is read from: its seven rows as the scanner captured them, and the lines of
 // its search above the epoch line, nearest first. Views, valid while the scanner's are.
 struct block_lines {

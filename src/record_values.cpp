@@ -1,6 +1,7 @@
 #include "record_values.hpp"
 
 #include "byte_masks.hpp"
+#include "decimal_digits.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <utility>
 
 namespace orbitcsv {
@@ -147,36 +147,68 @@ private:
     std::size_t length_ = 0;
 };
 
-// A number of the usual form, digits with a point or none and no exponent, of at most 15 digits:
-// its value in `value`, exactly (the digits are an exact double, and so is the power of ten, so
-// one division rounds once); false for any other text. Without the C++ library's reading of
-// doubles (the page's), the C library's strtod, slow, is left for the rest.
-bool usual_number(std::string_view text, double& value) {
-    static constexpr double EXACT_POWERS_OF_TEN[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    constexpr std::size_t MOST_DIGITS = 15;
-    std::size_t at = text.starts_with('-') || text.starts_with('+') ? 1 : 0;
-    std::uint64_t digits = 0;
-    std::size_t count = 0;
-    std::size_t decimals = 0;
-    bool point = false;
-    for (; at < text.size(); ++at) {
-        const char c = text[at];
-        if (is_digit(c)) {
-            digits = digits * 10 + static_cast<unsigned>(c - '0');
-            ++count;
-            decimals += point;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
+// The value of `count` (0 to 15) digits at `p`, eight at a time, from bytes that may be read
+// eight past the digits.
+std::uint64_t digits_at(const char* p, unsigned count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto word_at = [](const char* at) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            return word;
+        };
+        if (count == 0) return 0;
+        if (count <= 8) return digits::digits_value(word_at(p), count);
+        return digits::digits_value(word_at(p), count - 8) * digits::POWERS_OF_10[8] +
+               digits::digits_value(word_at(p + count - 8), 8);
+    } else {
+        std::uint64_t number = 0;
+        for (unsigned at = 0; at < count; ++at) number = number * 10 + static_cast<unsigned>(p[at] - '0');
+        return number;
     }
-    if (count == 0 || count > MOST_DIGITS) return false;
-    const double magnitude = static_cast<double>(digits) / EXACT_POWERS_OF_TEN[decimals];
-    value = text.starts_with('-') ? -magnitude : magnitude;
-    return true;
 }
+
+constexpr bool is_exponent_start(const char* p) {
+    return (p[0] == 'e' || p[0] == 'E') && (is_digit(p[1]) || ((p[1] == '-' || p[1] == '+') && is_digit(p[2])));
+}
+
+}  // namespace
+
+// Nearly every value is digits with a point or none, fifteen characters at most and no exponent:
+// such a one is told from two masks of its first 16 bytes, copied where they may be read past
+// (and past the text's end, as zeros), and read exactly in two steps of eight digits. Any other
+// number is read by the rules.
+std::size_t read_number(std::string_view text, double& value, exact_decimal* exact) {
+    char window[48] = {};
+    if (text.size() >= 32) {
+        std::memcpy(window, text.data(), 32);
+    } else {
+        std::memcpy(window, text.data(), text.size());
+    }
+    const std::size_t sign = window[0] == '-' || window[0] == '+' ? 1 : 0;
+    const char* const q = window + sign;
+    const std::uint32_t digits = masks::digit16(q);
+    const std::uint32_t points = masks::equal16(q, '.');
+    const auto length = static_cast<unsigned>(std::countr_one(digits | points));
+    const std::uint32_t point_bits = points & masks::low_bits(length);
+    if ((digits & masks::low_bits(length)) == 0) return 0;  // no digit: no number
+    if (length < 16 && (point_bits & (point_bits - 1)) == 0 && !is_exponent_start(q + length)) {
+        const unsigned point = point_bits != 0 ? static_cast<unsigned>(std::countr_zero(point_bits)) : length;
+        const unsigned decimals = point_bits != 0 ? length - point - 1 : 0;
+        const std::uint64_t number = digits_at(q, point) * digits::POWERS_OF_10[decimals] + digits_at(q + point + 1, decimals);
+        const double magnitude = static_cast<double>(number) / digits::EXACT_POWERS_OF_TEN[decimals];
+        value = window[0] == '-' ? -magnitude : magnitude;
+        if (exact != nullptr) {
+            const auto whole = static_cast<std::int64_t>(number);
+            *exact = {window[0] == '-' ? -whole : whole, static_cast<std::int8_t>(decimals)};
+        }
+        return sign + length;
+    }
+    const std::size_t length_read = number_length(text);
+    if (length_read != 0) value = value_of_number(text.substr(0, length_read));
+    return length_read;
+}
+
+namespace {
 
 }  // namespace
 
@@ -196,8 +228,7 @@ bool is_number(std::string_view text) {
 
 double number_value(std::string_view text) {
     double value;
-    if (usual_number(text, value)) return value;
-    return is_number(text) ? value_of_number(text) : std::numeric_limits<double>::quiet_NaN();
+    return !text.empty() && read_number(text, value) == text.size() ? value : std::numeric_limits<double>::quiet_NaN();
 }
 
 bool designation_number(std::string_view number, std::int64_t& value) {

@@ -42,6 +42,19 @@ bool is_number(std::string_view text);
 // one.
 std::size_t number_length(std::string_view text);
 
+// A value as the decimal the text wrote it, where that is one of at most 15 significant digits:
+// `digits` times 10^-`places` (places < 0: none is known). No other decimal of so few digits
+// reads as the same double, so its shortest text, which the elements table writes, is this one's.
+struct exact_decimal {
+    std::int64_t digits = 0;
+    std::int8_t places = -1;
+};
+
+// The number that `text` begins with, of the form is_number states: how many of its bytes it
+// takes (0 where it begins with none), its value at `value` as number_value gives it, and at
+// `exact`, where it is a decimal of at most 15 digits with no exponent, that decimal.
+std::size_t read_number(std::string_view text, double& value, exact_decimal* exact = nullptr);
+
 // The double nearest to what a number denotes, as Python's float() and strtod give it (infinity
 // beyond the largest double, zero below the smallest); NaN for a text that is not a number.
 // Texts of at most a line, as value fields and labeled values are.

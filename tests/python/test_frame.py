@@ -49,7 +49,8 @@ def test_the_frame_is_the_elements_table_read_back(inputs):
     differ = []
     for label, data in inputs[::7]:
         frame = orbitcsv.read_frame(data)
-        table = pd.read_csv(io.BytesIO(orbitcsv.convert_elements(data)), encoding_errors="replace", keep_default_na=False, na_values={
+        table = pd.read_csv(io.BytesIO(orbitcsv.convert_elements(data)), float_precision="round_trip", encoding_errors="replace",
+                            keep_default_na=False, na_values={
             column: [""] for column in ["number", *orbitcsv.VALUE_COLUMNS]}, dtype={"name": object, "designation": object})
         if list(table.columns) != orbitcsv.COLUMNS or len(table) != len(frame):
             differ.append(label)
