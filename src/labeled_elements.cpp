@@ -112,9 +112,10 @@ bool plain_decimal(std::string_view text, std::int64_t& digits, unsigned& decima
 // The MJD of a Julian date written as `text` (a number): the JD less 2400000.5, worked out in
 // decimal where the text is a plain decimal, so that the MJD is the double nearest to it.
 double mjd_of_julian_date(std::string_view text, exact_decimal* exact = nullptr) {
+    constexpr unsigned MOST_DECIMALS = 11;  // 2400000.5 in such units still fits an integer
     std::int64_t digits;
     unsigned decimals;
-    if (plain_decimal(text, digits, decimals)) {
+    if (plain_decimal(text, digits, decimals) && decimals <= MOST_DECIMALS) {
         // 2400000.5 in units of the last decimal (tenths where the text has none).
         const unsigned scale = std::max(decimals, 1u);
         std::int64_t offset = 24000005;
@@ -167,13 +168,19 @@ double mjd_of_date(std::string_view text, exact_decimal* exact = nullptr) {
         day_digits < 0) {
         return MISSING;
     }
-    std::int64_t unit = 1;
-    for (unsigned k = 0; k < decimals; ++k) unit *= 10;
-    if (day_digits / unit > 31) return MISSING;
     std::int64_t year_number = 0;
     for (const char c : year) year_number = year_number * 10 + (c - '0');
     const std::int64_t first = mjd_of_month(year_number, month_number);
-    // Day 1 is the first; day 0, as some tables write it, the last of the month before.
+    // Day 1 is the first; day 0, as some tables write it, the last of the month before. Worked
+    // out in decimal where the days in units of the last decimal fit an integer.
+    constexpr unsigned MOST_DECIMALS = 10;
+    if (decimals > MOST_DECIMALS) {
+        const double day_number = number_value(day);
+        return day_number >= 32 ? MISSING : static_cast<double>(first - 1) + day_number;
+    }
+    std::int64_t unit = 1;
+    for (unsigned k = 0; k < decimals; ++k) unit *= 10;
+    if (day_digits / unit > 31) return MISSING;
     return decimal_ratio((first - 1) * unit + day_digits, decimals, exact);
 }
 

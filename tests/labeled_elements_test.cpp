@@ -224,6 +224,13 @@ TEST(LabeledElements, NoteWhatCouldNotBeRead) {
               "number begins with =, +, - or @, which a spreadsheet may take for a formula\"\n");
 }
 
+// Dates written with more decimals than an integer holds in units of the last are read as doubles.
+TEST(LabeledElements, ReadDatesOfManyDecimals) {
+    const std::string input = "(1) A\nEpoch 2000 Jan. 1.5 TT = JDT 2451545.00000000000001\nT 2000 Jan. 1.500000000000001 TT\n"
+                              "q 1\ne 0.5\nn 1\nP\n";
+    EXPECT_EQ(elements_csv(input), "2,A,1,,,,,,,,1,,1,0.5,51544.5,51544.5,Sun,\n");
+}
+
 // Where the table's columns hold what the labels give, the two agree: every value that stands
 // within its columns as a number is the labeled one, and the epoch is the Julian date less
 // 2400000.5, in blocks of the circulars' minor-planet layout with random values and widths.
