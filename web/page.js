@@ -186,12 +186,15 @@ function displayName({ index, name, number, designation }) {
   return name || designation || `Row ${index + 1}`;
 }
 
-// The ticked rows' orbits, from their elements as their labels give them.
+// The ticked rows' orbits, from their elements as their labels give them. Ticks come faster than
+// the worker answers, and its answers in any order: only the latest is drawn.
+let orbitRequests = 0;
 async function drawOrbits() {
   const run = viewed;
+  const asked = ++orbitRequests;
   const indices = [...run.picked].sort((a, b) => a - b);
   const { rows } = await ask({ type: 'elements', id: run.id, indices });
-  if (viewed !== run) return;
+  if (viewed !== run || asked !== orbitRequests) return;
   orbitView.show(rows.map((row) => ({
     name: displayName(row),
     center: row.center, a: row.a, e: row.e, q: row.q, i: row.i, node: row.Omega, perihelion: row.w,
