@@ -21,32 +21,11 @@ constexpr std::string_view PRINTED_LABELS[ELEMENT_COUNT] = {"H", "G", "M", "Peri
 
 constexpr std::string_view NOT_READ_WORDS = "Not read: ";
 
-// Appends to text of a fixed capacity, never past it.
-class bounded_text {
-public:
-    bounded_text(char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
-    void add(std::string_view text) {
-        const std::size_t count = std::min(text.size(), capacity_ - length_);
-        std::copy_n(text.data(), count, out_ + length_);
-        length_ += count;
-    }
-    std::size_t length() const { return length_; }
-
-private:
-    char* out_;
-    std::size_t capacity_;
-    std::size_t length_ = 0;
-};
-
-bool needs_quotes(std::string_view field) { return field.find_first_of(",\"\r\n") != std::string_view::npos; }
-
+// A field as the table writes one, quoted where it needs to be.
 char* put_text(char* p, std::string_view text) {
     if (!needs_quotes(text)) return std::copy(text.begin(), text.end(), p);
     *p++ = '"';
-    for (const char c : text) {
-        if (c == '"') *p++ = '"';
-        *p++ = c;
-    }
+    p = put_escaped(p, text);
     *p++ = '"';
     return p;
 }
@@ -158,7 +137,7 @@ bool epoch_fits(double table, double labeled) {
 }  // namespace
 
 std::size_t describe_elements(const labeled_elements& elements, char* out) {
-    bounded_text note(out, NOTE_CAPACITY);
+    note_writer note(out);
     if (elements.any_unread()) {
         note.add(NOT_READ_WORDS);
         bool first = true;
@@ -181,7 +160,7 @@ std::size_t describe_elements(const labeled_elements& elements, char* out) {
         }
     }
     if (elements.formula_like) {
-        if (note.length() > 0) note.add("; ");
+        note.start_part();
         note.add(FORMULA_WORDS);
     }
     return note.length();

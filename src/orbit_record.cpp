@@ -15,11 +15,6 @@ std::string_view trim_whitespace(std::string_view text) {
     return text;
 }
 
-// Fields holding a comma, a double quote, CR or LF are quoted, as RFC 4180 asks.
-bool needs_quotes(std::string_view field) {
-    return field.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
 // Most names and numbers fit one 16-byte copy; the bytes after the text are overwritten by
 // what follows it or lie beyond the row, within the room reserved for it.
 template <std::size_t Capacity>
@@ -38,15 +33,6 @@ char* put_value(char* out, const text_field<FIELD_CAPACITY>& field) {
     assert(field.length <= LONGEST_VALUE);
     std::memcpy(out, field.text, LONGEST_VALUE);
     return out + field.length;
-}
-
-// The text with every double quote doubled; the caller writes the surrounding quotes.
-char* put_escaped(char* out, std::string_view text) {
-    for (const char c : text) {
-        if (c == '"') *out++ = '"';
-        *out++ = c;
-    }
-    return out;
 }
 
 // A row written without quotes holds its commas and its newline among the bytes that may call
@@ -94,6 +80,18 @@ char* put_row(char* p, const orbit_record& record) {
 }
 
 }  // namespace
+
+bool needs_quotes(std::string_view field) {
+    return field.find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+char* put_escaped(char* out, std::string_view text) {
+    for (const char c : text) {
+        if (c == '"') *out++ = '"';
+        *out++ = c;
+    }
+    return out;
+}
 
 // Within the line, whose room after it every part of it has after it too: the parts are copied
 // as rows are, in whole vectors.

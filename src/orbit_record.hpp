@@ -129,6 +129,11 @@ void convert_block(const element_block& block, orbit_record& record);
 inline constexpr std::size_t CSV_ROW_CAPACITY =
     2 * (2 * LINE_CAPACITY + 2) + 9 * (2 * FIELD_CAPACITY + 3) + 1;
 
+// Fields holding a comma, a double quote, CR or LF are quoted, as RFC 4180 asks: whether one
+// does, and the text with every double quote doubled (the caller writes the quotes about it).
+bool needs_quotes(std::string_view field);
+char* put_escaped(char* out, std::string_view text);
+
 void write_csv_header(output_buffer& out);
 void write_csv_row(output_buffer& out, const orbit_record& record);
 

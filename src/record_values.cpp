@@ -119,7 +119,6 @@ bool field_is_number(const text_field<FIELD_CAPACITY>& field) {
 }
 
 constexpr std::string_view NOT_NUMBERS_WORDS = "Not numbers: ";
-constexpr std::string_view NOTE_SEPARATOR = "; ";
 
 // The title of table column `column` (0 is the name), from the header.
 std::string_view column_title(std::size_t column) {
@@ -128,24 +127,6 @@ std::string_view column_title(std::size_t column) {
     return header.substr(0, header.find(','));
 }
 
-// Appends to a note, never past its capacity.
-class note_writer {
-public:
-    explicit note_writer(char* out) : out_(out) {}
-    void add(std::string_view text) {
-        const std::size_t count = std::min(text.size(), NOTE_CAPACITY - length_);
-        std::memcpy(out_ + length_, text.data(), count);
-        length_ += count;
-    }
-    void start_part() {
-        if (length_ > 0) add(NOTE_SEPARATOR);
-    }
-    std::size_t length() const { return length_; }
-
-private:
-    char* out_;
-    std::size_t length_ = 0;
-};
 
 // The value of `count` (0 to 15) digits at `p`, eight at a time, from bytes that may be read
 // eight past the digits.

@@ -7,7 +7,9 @@
 #include "element_block.hpp"
 #include "orbit_record.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <iterator>
 #include <span>
@@ -82,5 +84,24 @@ row_marks mark_row(const orbit_record& record);
 // marks.
 inline constexpr std::size_t NOTE_CAPACITY = 1024;
 std::size_t describe_marks(row_marks marks, std::span<const std::string_view, VALUE_COUNT> values, char* out);
+
+// Appends to a note of NOTE_CAPACITY bytes, never past it; its parts are joined by "; ".
+class note_writer {
+public:
+    explicit note_writer(char* out) : out_(out) {}
+    void add(std::string_view text) {
+        const std::size_t count = std::min(text.size(), NOTE_CAPACITY - length_);
+        std::memcpy(out_ + length_, text.data(), count);
+        length_ += count;
+    }
+    void start_part() {
+        if (length_ > 0) add("; ");
+    }
+    std::size_t length() const { return length_; }
+
+private:
+    char* out_;
+    std::size_t length_ = 0;
+};
 
 }  // namespace orbitcsv
