@@ -14,10 +14,12 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -27,24 +29,29 @@ namespace orbitcsv::python {
 
 namespace {
 
-// Reading or writing through the platform failed; the module's Python code names the file.
-struct read_failure {};
-struct write_failure {};
+// Reading or writing through the platform failed, for the system's reason (an errno value, or 0
+// where there is none); the module's Python code words the error and names the file.
+struct read_failure {
+    int error_number;
+};
+struct write_failure {
+    int error_number;
+};
 
 // A Python error raised while the core ran (by a file object, or for want of memory), kept until
 // the core has returned, so that it never unwinds through the core.
 class pending_error {
 public:
-    enum class side { reading, writing };
+    // What raised it: the input's file object, the output's, or a signal handler.
+    enum class side { reading, writing, neither };
     // With the GIL held, and a Python error set.
     void keep(side where) {
         if (error_) return;
         error_.emplace();
-        while_writing_ = where == side::writing;
+        side_ = where;
     }
     bool any() const { return error_.has_value(); }
-    // Whether the error kept came from the output rather than the input.
-    bool while_writing() const { return while_writing_; }
+    side raised_by() const { return side_; }
     void raise() {
         if (error_) {
             py::error_already_set error = std::move(*error_);
@@ -55,7 +62,35 @@ public:
 
 private:
     std::optional<py::error_already_set> error_;
-    bool while_writing_ = false;
+    side side_ = side::neither;
+};
+
+// The interpreter runs its signal handlers (Ctrl-C's KeyboardInterrupt among them) only between
+// bytecodes, and none run while the core converts: the core gives them their turn between the
+// pieces it reads. Taking the GIL for that could keep a conversion waiting on another busy thread
+// for each piece, so the turns come every SIGNAL_INTERVAL, or at once after a read that a signal
+// interrupted; an error a handler raises stops the conversion and is raised when it returns.
+class signal_turns {
+public:
+    static constexpr std::chrono::milliseconds SIGNAL_INTERVAL{20};
+
+    // With the GIL let go: whether a handler raised an error (kept in `errors`).
+    bool raised(pending_error& errors, bool at_once = false) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!at_once && now < next_turn_) return false;
+        next_turn_ = now + SIGNAL_INTERVAL;
+        py::gil_scoped_acquire gil;
+        return raised_holding_gil(errors);
+    }
+    // The same with the GIL held, where the turn costs nothing.
+    static bool raised_holding_gil(pending_error& errors) {
+        if (PyErr_CheckSignals() == 0) return false;
+        errors.keep(pending_error::side::neither);
+        return true;
+    }
+
+private:
+    std::chrono::steady_clock::time_point next_turn_{};
 };
 
 // A file descriptor, or on Windows a HANDLE, as Python gives it.
@@ -94,11 +129,17 @@ public:
 
     std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
         switch (kind_) {
-            case kind::handle: {
-                const std::ptrdiff_t got = platform::read_some(file_, into, capacity);
-                return got < 0 ? READ_FAILED : got;
-            }
+            case kind::handle:
+                for (bool interrupted = false;; interrupted = true) {
+                    if (signals_.raised(errors_, interrupted)) return READ_FAILED;
+                    const std::ptrdiff_t got = platform::read_some(file_, into, capacity, true);
+                    if (got == platform::READ_INTERRUPTED) continue;
+                    if (got >= 0) return got;
+                    error_number_ = platform::last_error();
+                    return READ_FAILED;
+                }
             case kind::memory: {
+                if (signals_.raised(errors_)) return READ_FAILED;
                 const std::size_t count = std::min(capacity, memory_.size());
                 std::memcpy(into, memory_.data(), count);
                 memory_.remove_prefix(count);
@@ -109,13 +150,17 @@ public:
         }
         py::gil_scoped_acquire gil;
         try {
-            return readinto_ ? read_into(into, capacity) : read_copy(into, capacity);
+            const std::ptrdiff_t got = readinto_ ? read_into(into, capacity) : read_copy(into, capacity);
+            return signal_turns::raised_holding_gil(errors_) ? READ_FAILED : got;
         } catch (py::error_already_set& error) {
             error.restore();
             errors_.keep(pending_error::side::reading);
             return READ_FAILED;
         }
     }
+
+    // The system's reason for the latest failed read of an open file, as an errno value.
+    int error_number() const { return error_number_; }
 
     // With the GIL held: drops the references to Python objects.
     void release() {
@@ -171,8 +216,10 @@ private:
     }
 
     pending_error& errors_;
+    signal_turns signals_;
     kind kind_ = kind::memory;
     platform::file file_{};
+    int error_number_ = 0;
     Py_buffer buffer_{};
     bool holding_buffer_ = false;
     std::string_view memory_;
@@ -247,7 +294,7 @@ public:
                 }
                 bytes.remove_prefix(static_cast<std::size_t>(count));
             }
-            return true;
+            return !signal_turns::raised_holding_gil(errors_);
         } catch (py::error_already_set& error) {
             error.restore();
             errors_.keep(pending_error::side::writing);
@@ -258,6 +305,23 @@ public:
 private:
     py::object write_;
     pending_error& errors_;
+};
+
+// The table to an open file, keeping the system's reason when writing fails.
+class handle_sink final : public byte_sink {
+public:
+    explicit handle_sink(platform::file to) : to_(to) {}
+
+    bool write_all(std::string_view bytes) override {
+        if (platform::write_all(to_, bytes)) return true;
+        error_number_ = platform::last_error();
+        return false;
+    }
+    int error_number() const { return error_number_; }
+
+private:
+    platform::file to_;
+    int error_number_ = 0;
 };
 
 // Fixed-size storage for a batch of texts made while the GIL is let go, turned into Python
@@ -436,8 +500,19 @@ public:
     }
 
     python_source& source() { return source_; }
-    // Whether the latest Python error came from the output rather than the input.
-    bool failed_while_writing() const { return errors_.while_writing(); }
+    // What raised the latest Python error: "read" for the input, "write" for the output, None
+    // for neither (a signal handler).
+    py::object failed_in() const {
+        switch (errors_.raised_by()) {
+            case pending_error::side::reading:
+                return py::str("read");
+            case pending_error::side::writing:
+                return py::str("write");
+            case pending_error::side::neither:
+                break;
+        }
+        return py::none();
+    }
 
     // The whole table, or with `elements` the elements table, as bytes (target None), to an open
     // file (an int handle) or through a write function; returns the bytes, or the number of rows.
@@ -446,15 +521,19 @@ public:
         if (elements) scanner_.keep_places();
         if (target.is_none()) {
             bytes_sink sink(errors_);
-            write_table(sink, storage.get(), elements);
+            if (!write_table(sink, storage.get(), elements)) throw write_failure{0};
             return sink.take();
         }
         if (PyLong_Check(target.ptr())) {
-            file_sink sink(file_from_handle(target.cast<std::intptr_t>()));
-            return py::int_(write_table(sink, storage.get(), elements));
+            handle_sink sink(file_from_handle(target.cast<std::intptr_t>()));
+            const std::optional<std::int64_t> rows = write_table(sink, storage.get(), elements);
+            if (!rows) throw write_failure{sink.error_number()};
+            return py::int_(*rows);
         }
         writer_sink sink(target, errors_);
-        return py::int_(write_table(sink, storage.get(), elements));
+        const std::optional<std::int64_t> rows = write_table(sink, storage.get(), elements);
+        if (!rows) throw write_failure{0};
+        return py::int_(*rows);
     }
 
     // Up to `count` records, each made an instance of `record_type` (a tuple type of eleven
@@ -579,7 +658,8 @@ public:
 private:
     bool next_block() { return !errors_.any() && scanner_.find_element_block(block_); }
 
-    std::int64_t write_table(byte_sink& sink, char* storage, bool elements) {
+    // The number of rows, or nothing when the sink failed with no Python error to raise.
+    std::optional<std::int64_t> write_table(byte_sink& sink, char* storage, bool elements) {
         output_buffer out(sink, {storage, OUTPUT_BUFFER_BYTES});
         std::int64_t rows = 0;
         bool written = false;
@@ -590,12 +670,12 @@ private:
         }
         errors_.raise();
         raise_if_read_failed();
-        if (!written) throw write_failure{};
+        if (!written) return std::nullopt;
         return rows;
     }
 
     void raise_if_read_failed() {
-        if (scanner_.read_failed()) throw read_failure{};
+        if (scanner_.read_failed()) throw read_failure{source_.error_number()};
     }
 
     pending_error errors_;
@@ -609,6 +689,22 @@ private:
     std::unique_ptr<text_batch> record_texts_;
     std::unique_ptr<std::size_t[]> record_lengths_;
 };
+
+// The program's own test, through the platform: the same file however it is reached, links
+// included, and a file on disk.
+bool writes_over(std::intptr_t source, const py::object& target) {
+    platform::file_identity input;
+    platform::file_identity output;
+    if (!platform::identify_open(file_from_handle(source), input)) return false;
+    if (PyLong_Check(target.ptr())) {
+        if (!platform::identify_open(file_from_handle(target.cast<std::intptr_t>()), output)) return false;
+    } else {
+        const auto name = target.cast<std::string>();
+        // A name with a zero byte names no file (opening it fails); its part before would.
+        if (name.find('\0') != std::string::npos || !platform::identify(name.c_str(), output)) return false;
+    }
+    return input.overwritten_by(output);
+}
 
 }  // namespace
 
@@ -625,17 +721,31 @@ PYBIND11_MODULE(_core, module) {
     for (const std::string_view name : orbitcsv::ELEMENT_NAMES) elements.append(py::str(name.data(), name.size()));
     module.attr("ELEMENT_NAMES") = py::tuple(elements);
     module.attr("KM_PER_AU") = orbitcsv::KM_PER_AU;
-    static py::exception<orbitcsv::python::read_failure> read_error(module, "ReadError", PyExc_OSError);
-    static py::exception<orbitcsv::python::write_failure> write_error(module, "WriteError", PyExc_OSError);
+    // Raised with (errno, strerror) where the system gave a reason; orbitcsv words them as the
+    // program does, as its ReadError and WriteError.
+    static py::exception<orbitcsv::python::read_failure> read_failure(module, "ReadFailure", PyExc_OSError);
+    static py::exception<orbitcsv::python::write_failure> write_failure(module, "WriteFailure", PyExc_OSError);
     py::register_exception_translator([](std::exception_ptr thrown) {
+        const auto raise = [](const py::object& kind, int error_number) {
+            if (error_number == 0) {
+                PyErr_SetNone(kind.ptr());
+            } else {
+                PyErr_SetObject(kind.ptr(), py::make_tuple(error_number, std::strerror(error_number)).ptr());
+            }
+        };
         try {
             if (thrown) std::rethrow_exception(thrown);
-        } catch (const orbitcsv::python::read_failure&) {
-            PyErr_SetString(read_error.ptr(), "reading failed");
-        } catch (const orbitcsv::python::write_failure&) {
-            PyErr_SetString(write_error.ptr(), "writing failed");
+        } catch (const orbitcsv::python::read_failure& failure) {
+            raise(read_failure, failure.error_number);
+        } catch (const orbitcsv::python::write_failure& failure) {
+            raise(write_failure, failure.error_number);
         }
     });
+    module.def(
+        "writes_over",
+        [](std::intptr_t source, const py::object& target) { return orbitcsv::python::writes_over(source, target); },
+        "Whether writing to target (an open file's handle, or a name as bytes) would destroy the file that the open "
+        "file source reads.");
     py::class_<conversion>(module, "Conversion")
         .def(py::init<>())
         .def("from_handle", [](conversion& self, std::intptr_t handle) { self.source().from_handle(handle); })
@@ -643,7 +753,7 @@ PYBIND11_MODULE(_core, module) {
         .def("from_reader", [](conversion& self, const py::object& readinto, const py::object& read) {
             self.source().from_reader(readinto, read);
         })
-        .def_property_readonly("failed_while_writing", &conversion::failed_while_writing)
+        .def_property_readonly("failed_in", &conversion::failed_in)
         .def("table", &conversion::table, py::arg("target"), py::arg("elements") = false)
         .def("records", &conversion::records)
         .def("columns", &conversion::columns);

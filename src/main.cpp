@@ -51,8 +51,7 @@ int run_conversion(int argc, char** argv) {
     if (output_name != nullptr) {
         // Opening the output truncates it, which must never happen to the input file.
         platform::file_identity output_identity;
-        if (input_identity.regular && platform::identify(output_name, output_identity) &&
-            input_identity.same_as(output_identity)) {
+        if (platform::identify(output_name, output_identity) && input_identity.overwritten_by(output_identity)) {
             report(messages::OUTPUT_IS_INPUT, output_name);
             return messages::STATUS_FAILED;
         }

@@ -25,6 +25,8 @@ struct file_identity {
     std::uint64_t index = 0;
 
     bool same_as(const file_identity& other) const { return volume == other.volume && index == other.index; }
+    // Whether writing to `output` would destroy this file: it is this very file, on disk.
+    bool overwritten_by(const file_identity& output) const { return regular && same_as(output); }
 };
 
 // Runs `run` with the arguments of the command line, each as the bytes of its name: on POSIX
@@ -43,19 +45,28 @@ bool open_input(const char* name, file& opened, file_identity& identity);
 
 // The identity of the named file; false when there is no such file or it cannot be reached.
 bool identify(const char* name, file_identity& identity);
+// The identity of an open file; false when it has none to give.
+bool identify_open(file opened, file_identity& identity);
 
 // Opens the named file for writing, created if missing and truncated if present.
 bool open_output(const char* name, file& opened);
 
 // Stores up to `capacity` bytes at `into`: returns the count stored, 0 at the end of the
-// input, or -1 when reading failed.
-std::ptrdiff_t read_some(file from, char* into, std::size_t capacity);
+// input, or -1 when reading failed. A read that a signal interrupts is tried again, unless it is
+// `interruptible`: then it returns READ_INTERRUPTED, so that the caller can run what the signal
+// asks for first (the Python module's handlers). On Windows no read is interrupted.
+inline constexpr std::ptrdiff_t READ_INTERRUPTED = -2;
+std::ptrdiff_t read_some(file from, char* into, std::size_t capacity, bool interruptible = false);
 
 // Writes all of `bytes`; false when that failed.
 bool write_all(file to, std::string_view bytes);
 
 // False when closing reports an error, such as data that could not be written after all.
 bool close(file opened);
+
+// Why the latest call above that failed did, as an errno value: on Windows the nearest one to
+// the system's reason, EIO where there is none.
+int last_error();
 
 // Memory for a buffer that grows as it is written, for the Python module's columns: large pages
 // back it where the system gives them on request (Linux's transparent huge pages, which make the

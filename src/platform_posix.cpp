@@ -82,15 +82,23 @@ bool identify(const char* name, file_identity& identity) {
     return true;
 }
 
+bool identify_open(file opened, file_identity& identity) {
+    struct stat status {};
+    if (fstat(opened, &status) != 0) return false;
+    identity = identity_of(status);
+    return true;
+}
+
 bool open_output(const char* name, file& opened) {
     opened = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return opened >= 0;
 }
 
-std::ptrdiff_t read_some(file from, char* into, std::size_t capacity) {
+std::ptrdiff_t read_some(file from, char* into, std::size_t capacity, bool interruptible) {
     for (;;) {
         const ssize_t got = ::read(from, into, capacity);
         if (got >= 0 || errno != EINTR) return got;
+        if (interruptible) return READ_INTERRUPTED;
     }
 }
 
@@ -109,6 +117,8 @@ bool write_all(file to, std::string_view bytes) {
 }
 
 bool close(file opened) { return ::close(opened) == 0; }
+
+int last_error() { return errno; }
 
 #if defined(__linux__)
 void* map_growing(std::size_t bytes) {

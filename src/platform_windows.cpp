@@ -5,6 +5,7 @@
 #include "platform.hpp"
 #include "utf16_names.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -87,13 +88,18 @@ bool identify(const char* name, file_identity& identity) {
     return known;
 }
 
+bool identify_open(file opened, file_identity& identity) {
+    bool directory = false;
+    return identity_of(opened, identity, directory);
+}
+
 bool open_output(const char* name, file& opened) {
     opened = CreateFileW(wide_name(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     return opened != INVALID_HANDLE_VALUE;
 }
 
-std::ptrdiff_t read_some(file from, char* into, std::size_t capacity) {
+std::ptrdiff_t read_some(file from, char* into, std::size_t capacity, bool) {
     constexpr std::size_t LARGEST_READ = 1 << 30;
     DWORD got = 0;
     if (!ReadFile(from, into, static_cast<DWORD>(capacity < LARGEST_READ ? capacity : LARGEST_READ), &got, nullptr)) {
@@ -116,6 +122,30 @@ bool write_all(file to, std::string_view bytes) {
 }
 
 bool close(file opened) { return CloseHandle(opened) != 0; }
+
+int last_error() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return EACCES;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA:
+            return EPIPE;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        default:
+            return EIO;
+    }
+}
 
 // Large pages on Windows need a privilege that programs seldom have; the C runtime's realloc does
 // the growing.

@@ -6,25 +6,27 @@ one-line summary on standard error, status 0, or 2 with the program's message wh
 cannot be opened, read or written. With --ecsv, the astropy table in ECSV, with its units.
 """
 
-import os
-import stat
-import sys
+from __future__ import annotations
 
-from . import convert_elements, read_table
+import os
+import sys
+from typing import BinaryIO, List, Optional, Union
+
+from . import _core, _handle, _write_error, convert_elements, read_table
 
 _FAILED = 2
 
 
-def _same_file(input_name, output_name):
-    """Whether the output names the input, a regular file (links included)."""
+def _same_file(input_name: str, output_name: str) -> bool:
+    """Whether writing the output would destroy the input: the same file, however it is named."""
     try:
-        given, target = os.stat(input_name), os.stat(output_name)
+        with open(input_name, "rb", buffering=0) as given:
+            return _core.writes_over(_handle(given.fileno()), os.fsencode(output_name))
     except OSError:
         return False
-    return stat.S_ISREG(given.st_mode) and (given.st_dev, given.st_ino) == (target.st_dev, target.st_ino)
 
 
-def _write_ecsv(source, input_name, output_name):
+def _write_ecsv(source: Union[str, BinaryIO], input_name: Optional[str], output_name: Optional[str]) -> int:
     table = read_table(source)
     if output_name is not None and input_name is not None and _same_file(input_name, output_name):
         raise OSError(f"Output file {output_name} is the input file")
@@ -33,20 +35,20 @@ def _write_ecsv(source, input_name, output_name):
         if output_name is None:
             sys.stdout.flush()
     except OSError as error:
-        raise OSError("Cannot write standard output" if output_name is None else f"Cannot write output file {output_name}") from error
+        raise _write_error(error, output_name, output_name) from error
     return len(table)
 
 
-def main(arguments):
+def main(arguments: List[str]) -> int:
     ecsv = bool(arguments) and arguments[0] == "--ecsv"
     if ecsv:
         arguments = arguments[1:]
     if arguments and arguments[0] in ("-h", "--help"):
-        print(__doc__.strip())
+        print((__doc__ or "").strip())
         return 0
     input_name = arguments[0] if arguments else None
     output_name = arguments[1] if len(arguments) > 1 else None
-    source = sys.stdin.buffer if input_name is None else input_name
+    source: Union[str, BinaryIO] = sys.stdin.buffer if input_name is None else input_name
     try:
         if ecsv:
             rows = _write_ecsv(source, input_name, output_name)

@@ -32,9 +32,13 @@ COMET = [
 ]
 
 
+# Taken at the start, so that a relative name still holds in a test that changes directory.
+PROGRAM = os.path.abspath(os.environ.get("ORBITCSV_PROGRAM", str(ROOT / "build" / "release" / "orbitcsv")))
+
+
 def program():
     """The orbitcsv program the module is held to."""
-    path = os.environ.get("ORBITCSV_PROGRAM", str(ROOT / "build" / "release" / "orbitcsv"))
+    path = PROGRAM
     if not os.access(path, os.X_OK):
         pytest.skip(f"no orbitcsv program at {path} (set ORBITCSV_PROGRAM)")
     return path
