@@ -18,6 +18,8 @@ setup(
     version=version,
     package_dir={"": "python"},
     packages=["orbitcsv"],
+    # The types, for type checkers (PEP 561): the package's own and the compiled core's.
+    package_data={"orbitcsv": ["py.typed", "_core.pyi"]},
     ext_modules=[
         Pybind11Extension(
             "orbitcsv._core",
