@@ -39,7 +39,7 @@ export const REASONS = {
     'no block can be found. Save it with LF or CR LF line ends and convert it again.',
   binary: 'This does not look like text: many of its bytes are control bytes. orbitcsv reads plain text.',
   noEpochLine: 'No line begins with “Epoch ” and holds “TT”, “=” and “JDT”, so no element block was found. A block is ' +
-    'a designation such as “(433) Eros”, an epoch line such as “Epoch 2026 Dec. 17.0 TT = JDT 2461026.5”, then five ' +
+    'a designation such as “(433) Eros”, an epoch line such as “Epoch 2026 Dec. 17.0 TT = JDT 2461391.5”, then five ' +
     'lines of elements.',
 };
 

@@ -2,13 +2,15 @@
 # byte for byte, whether the input comes as bytes, a file name or a file object, and records()
 # gives the fields of the program's rows.
 import io
+import re
+import shutil
 import subprocess
 import sys
 
 import orbitcsv
 import pytest
 
-from conftest import EROS, EXAMPLE, ShortReads, ShortReadsInto, native, table_rows
+from conftest import EROS, EXAMPLE, ROOT, ShortReads, ShortReadsInto, native, table_rows
 
 
 def test_tables_and_records_are_the_programs(inputs, tmp_path):
@@ -101,3 +103,17 @@ def test_the_command_writes_the_astropy_table_as_ecsv(tmp_path):
     status, written, message = _module("--ecsv", data=EXAMPLE.read_bytes())
     assert (status, message) == (0, "5 records written.\n") and written == target.read_bytes()
     assert _module("--ecsv", target, target)[::2] == (2, f"Output file {target} is the input file\n")
+
+
+def test_the_readmes_python_examples_run_from_a_clone(tmp_path, monkeypatch, capsys):
+    pytest.importorskip("astropy")
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    examples = re.findall(r"^```python\n(.*?)^```$", readme, re.DOTALL | re.MULTILINE)
+    (tmp_path / "examples").mkdir()
+    shutil.copy(EXAMPLE, tmp_path / "examples")
+    monkeypatch.chdir(tmp_path)
+    for code in examples:
+        exec(compile(code, "README.md", "exec"), {})
+    assert (tmp_path / "circular.csv").read_bytes() == native(EXAMPLE.read_bytes())
+    assert (tmp_path / "circular-elements.csv").read_bytes() == orbitcsv.convert_elements(EXAMPLE)
+    assert capsys.readouterr().out.startswith("Eros 1.4579614\n")

@@ -36,7 +36,7 @@ def test_columns_and_types():
     assert frame["name"].tolist() == ["Eros", None, "Marlowe", "Toutatis", "Foderà"]
     assert frame["designation"].tolist() == [None, "2026 WQ7", "C/2026 K4", None, None]
     assert frame["number"].tolist() == [433, pd.NA, pd.NA, 4179, 11021]
-    assert frame.loc[0, "a"] == 1.4579614 and frame.loc[0, "n"] == 0.55976121 and frame.loc[3, "epoch"] == 61025.75
+    assert frame.loc[0, "a"] == 1.4579614 and frame.loc[0, "n"] == 0.55976121 and frame.loc[3, "epoch"] == 61390.75
     assert frame["center"].tolist() == ["Sun"] * 5 and frame["note"].tolist() == [""] * 5
     # The comet's perihelion distance, time and angles; no semimajor axis or mean anomaly, as
     # none is printed.
