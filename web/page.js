@@ -52,8 +52,9 @@ function make(tag, properties = {}, ...children) {
 }
 
 // One input: a card with its name, progress, Cancel, the summary line, why nothing was read
-// when nothing was, and the download. `input` is a chosen file, or pasted text as a string.
-function addInput(input, name) {
+// when nothing was, and the download. `input` is a chosen file, or pasted text as a string. A
+// card converted again takes the place of `replacing`, the list item of the one cancelled.
+function addInput(input, name, replacing = null) {
   const id = nextId++;
   const heading = make('h3', { id: `run-${id}`, textContent: name });
   const size = typeof input === 'string' ? input.length : input.size;
@@ -62,21 +63,30 @@ function addInput(input, name) {
   const status = make('p', { className: 'status', textContent: 'Waiting' });
   status.setAttribute('role', 'status');
   const reason = make('p', { className: 'reason', hidden: true });
+  const passedOver = make('p', { className: 'passed-over', hidden: true });
   const detail = make('p', { className: 'detail', textContent: `${formatBytes(size)} to read` });
   const cancel = make('button', { type: 'button', className: 'quiet', textContent: 'Cancel' });
+  const again = make('button', { type: 'button', className: 'quiet', textContent: 'Convert again', hidden: true });
   const view = make('button', { type: 'button', className: 'quiet', textContent: 'Show table', hidden: true });
   const download = make('a', { textContent: 'Download CSV', download: csvName(name), hidden: true });
   const downloadElements = make('a', { textContent: 'Download elements', download: csvName(name, '-elements.csv'), hidden: true });
   downloadElements.title = 'Every block read by its labels: comets and every layout with their true elements';
   const card = make('section', { className: 'run' }, heading,
-    make('div', { className: 'actions' }, view, download, downloadElements, cancel), progress, status, reason, detail);
+    make('div', { className: 'actions' }, view, download, downloadElements, cancel, again), progress, status, reason, passedOver, detail);
   card.setAttribute('aria-labelledby', heading.id);
-  $('runs').append(make('li', {}, card));
-  const run = { id, name, size, card, progress, status, reason, detail, cancel, view, download, downloadElements, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
+  const item = make('li', {}, card);
+  if (replacing) replacing.replaceWith(item);
+  else $('runs').append(item);
+  const run = { id, name, size, card, progress, status, reason, passedOver, detail, cancel, again, view, download, downloadElements, picked: new Set(), sort: { column: -1, descending: false }, filter: '', reorders: 0 };
   runs.set(id, run);
   cancel.addEventListener('click', () => {
     worker.postMessage({ type: 'cancel', id });
     cancel.disabled = true;
+  });
+  again.addEventListener('click', () => {
+    runs.delete(id);
+    addInput(input, name, item);
+    runs.get(nextId - 1).cancel.focus();
   });
   view.addEventListener('click', () => {
     chosen = true;
@@ -86,7 +96,7 @@ function addInput(input, name) {
   worker.postMessage({ type: 'convert', id, input, name });
 }
 
-function finished(run, { status, message, rows, reason, scatter }) {
+function finished(run, { status, message, rows, reason, passedOver, scatter }) {
   run.cancel.hidden = true;
   run.progress.value = run.progress.max;
   run.rows = rows;
@@ -96,6 +106,8 @@ function finished(run, { status, message, rows, reason, scatter }) {
   run.status.classList.toggle('failed', run.failed);
   run.reason.textContent = reason;
   run.reason.hidden = reason === '';
+  run.passedOver.textContent = passedOver;
+  run.passedOver.hidden = passedOver === '';
   run.detail.textContent = `${formatBytes(run.size)} read, ${rows.toLocaleString('en')} ${rows === 1 ? 'row' : 'rows'}` +
     (run.failed ? ': an incomplete table' : '');
   run.view.hidden = false;
@@ -137,8 +149,10 @@ worker.onmessage = ({ data }) => {
       break;
     case 'cancelled':
       run.cancel.hidden = true;
+      run.progress.hidden = true;
+      run.again.hidden = false;
       run.status.textContent = 'Cancelled';
-      run.detail.textContent = '';
+      run.detail.textContent = 'Convert again to read it from the start.';
       break;
     case 'error':
       run.cancel.hidden = true;
@@ -212,6 +226,9 @@ function showRun(run) {
   $('result-heading').textContent = `Table of ${run.name}`;
   $('incomplete').hidden = !run.failed;
   $('filter').value = run.filter;
+  // With no rows there is nothing to draw, and the pictures say so rather than stand empty.
+  $('pictures').hidden = run.rows === 0;
+  $('nothing-to-draw').hidden = run.rows !== 0;
   scatter.show(run.scatter);
   reorder();
   drawOrbits();

@@ -13,6 +13,8 @@ const LEGEND_ITEMS = 12;
 // How far a key moves the scatter plot, as a share of its range, and zooms it.
 const KEY_PAN = 0.1;
 const KEY_ZOOM = 0.8;
+// The side of a point (CSS pixels) where there are too many to draw each as a dot.
+const POINT_CSS_PIXELS = 2;
 // How near (CSS pixels) a point must be to the pointer to be named.
 const NAMING_DISTANCE = 8;
 const NOTED_DOTS = 20;
@@ -435,6 +437,7 @@ export class ScatterPlot {
     const view = {
       against: this.against, range: { ...this.range }, color: palette.point.split(',').map(Number),
       width: Math.max(1, Math.round(area.width * ratio)), height: Math.max(1, Math.round(area.height * ratio)),
+      pointPixels: Math.round(POINT_CSS_PIXELS * ratio),
     };
     this.area = area;
     const drawing = ++this.drawing;

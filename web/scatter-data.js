@@ -5,6 +5,8 @@ import { isEllipse } from './orbit.js';
 
 // Below this many points in view they are drawn as dots; above, as the pixels they fall on.
 export const DOTS_UP_TO = 20000;
+// The alpha of a lone point among many: clearly the points' colour, not a grey.
+const MOST_TRANSPARENT = 175;
 const HISTOGRAM_BINS = 1000;
 
 export class ScatterData {
@@ -44,8 +46,9 @@ export class ScatterData {
 
   // The picture of the view `range` (data units) on a plot area of width by height device
   // pixels: { dots } (x, y pairs in device pixels) while few points are in view, else { pixels }
-  // (RGBA, shaded by count in `color`), with the points in view and their mean place.
-  picture({ against, range, width, height, color }) {
+  // (RGBA, shaded by count in `color`, each point a square of `pointPixels` across, so that one
+  // shows at any density and on any screen), with the points in view and their mean place.
+  picture({ against, range, width, height, color, pointPixels = 2 }) {
     const xs = this.a;
     const ys = this.ys(against);
     const sx = width / (range.x1 - range.x0);
@@ -80,12 +83,20 @@ export class ScatterData {
     }
     const pixels = new Uint8ClampedArray(4 * width * height);
     const [r, g, b] = color;
+    const size = Math.max(1, Math.round(pointPixels));
     for (let p = 0; p < counts.length; ++p) {
       if (counts[p] === 0) continue;
-      pixels[4 * p] = r;
-      pixels[4 * p + 1] = g;
-      pixels[4 * p + 2] = b;
-      pixels[4 * p + 3] = Math.min(255, 110 + 45 * counts[p]);
+      const alpha = Math.min(255, MOST_TRANSPARENT + 25 * counts[p]);
+      const x = p % width;
+      const y = (p - x) / width;
+      for (let row = y; row < Math.min(height, y + size); ++row) {
+        for (let q = row * width + x, end = row * width + Math.min(width, x + size); q < end; ++q) {
+          pixels[4 * q] = r;
+          pixels[4 * q + 1] = g;
+          pixels[4 * q + 2] = b;
+          pixels[4 * q + 3] = Math.max(pixels[4 * q + 3], alpha);
+        }
+      }
     }
     return { pixels, inView, centre };
   }

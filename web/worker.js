@@ -4,7 +4,7 @@
 // The page's main thread only draws.
 import { COLUMNS } from './csv.js';
 import { blobChunks, convertInput, loadConverter, textChunks } from './convert.js';
-import { InputSample, whyNoRecords } from './diagnose.js';
+import { InputSample, PassedOver, whyNoRecords } from './diagnose.js';
 import { ScatterData } from './scatter-data.js';
 import { CsvBytes, TableStore } from './table-store.js';
 
@@ -35,6 +35,7 @@ async function convert({ id, input, name }) {
   const store = new TableStore(size);
   const elements = new CsvBytes(size);
   const sample = new InputSample();
+  const passedOver = new PassedOver();
   let shown = 0;
   self.postMessage({ type: 'started', id, size });
   const loaded = await converter;
@@ -47,7 +48,10 @@ async function convert({ id, input, name }) {
       store.addNotes(notes);
       elements.addRows(notes.elementLengths);
     },
-    onChunk: (chunk) => sample.add(chunk),
+    onChunk: (chunk) => {
+      sample.add(chunk);
+      passedOver.add(chunk);
+    },
     onProgress: (bytesRead) => {
       const now = performance.now();
       if (now - shown < PROGRESS_INTERVAL_MS) return;
@@ -66,8 +70,10 @@ async function convert({ id, input, name }) {
   elementTables.set(id, elements);
   scatters.set(id, scatter);
   const reason = store.rowCount === 0 && result.status === 0 ? whyNoRecords(sample.view()) : '';
+  passedOver.finish();
   self.postMessage({
     type: 'done', id, status: result.status, message: result.message, rows: store.rowCount, reason,
+    passedOver: passedOver.describe(),
     scatter: { drawn: scatter.drawn, whole: scatter.whole },
   });
   // The downloads come a moment after the summary line: making a Blob copies the whole table to

@@ -153,6 +153,14 @@ try {
     assert.equal(table.name, 'circular.csv');
     const policy = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (meta) => meta.content);
     assert.match(policy, /^default-src 'none';/);
+    // The table's scrollbar takes the scheme's colours: in the dark one, dark, not a white track.
+    // (Where the browser cannot be put in the dark scheme from here, the light one is checked.)
+    const dark = await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]).then(() => true, () => false);
+    if (!dark) console.log(`# ${browserName} cannot be put in the dark scheme here: its scrollbar is checked in the light one`);
+    const [scrollbar, background] = await page.evaluate(() => [getComputedStyle(document.querySelector('#table .scroller')).scrollbarColor,
+      getComputedStyle(document.body).backgroundColor]);
+    assert.equal(background, dark ? 'rgb(21, 24, 28)' : 'rgb(251, 251, 248)', 'the scheme is on');
+    assert.equal(scrollbar, dark ? 'rgb(154, 163, 173) rgb(29, 33, 39)' : 'rgb(91, 100, 112) rgb(255, 255, 255)');
     await done();
   });
 
@@ -168,6 +176,12 @@ try {
       const expected = nativeElements(file);
       assert.ok(elements.bytes.equals(expected), `elements of ${name}: ${elements.bytes.length} bytes, Python's ${expected.length}`);
     }
+    // The card says which lines looked like epoch lines but started no block, and why: of
+    // real-2.txt's 45 blocks, those of commented-out files and the one with no JDT.
+    const region = await page.waitForSelector('::-p-aria([name="real-2.txt"][role="region"])');
+    assert.equal(await region.$eval('.passed-over', (element) => element.hidden ? '' : element.textContent),
+      '25 lines that look like epoch lines start no block: 24 have other text before “Epoch ”, 1 has no JDT.');
+    assert.equal(await region.$eval('.status', (element) => element.textContent), '19 records written.');
     await done();
   });
 
@@ -256,6 +270,13 @@ try {
     const region = await page.waitForSelector('::-p-aria([name="large.txt"][role="region"])');
     const status = await region.waitForSelector('::-p-aria([role="status"])');
     await page.waitForFunction((element) => element.textContent === 'Cancelled', { timeout: 60000 }, status);
+    // No half-filled bar is left, and the input can be converted again, in the card's place.
+    assert.equal(await region.$eval('progress', (bar) => bar.checkVisibility()), false);
+    const again = await region.waitForSelector('::-p-aria([name="Convert again"][role="button"])');
+    await again.click();
+    const { summary } = await finishedRun(page, 'large.txt', 300000);
+    assert.equal(summary, native(join(inputFolder, 'large.txt')).summary);
+    assert.equal(await page.$$eval('.run', (cards) => cards.length), 1);
     await done();
   });
 
@@ -358,10 +379,22 @@ try {
       assert.equal(summary, '0 records written.');
       assert.equal(await region.$eval('.reason', (element) => element.textContent), reason, name);
     }
+    // Nothing to draw, which the page says instead of showing empty pictures.
+    await page.waitForFunction(() => document.getElementById('result-heading').textContent === 'Table of prose.txt');
+    const shown = () => page.evaluate(() => ({
+      nothing: document.getElementById('nothing-to-draw').checkVisibility(),
+      pictures: document.getElementById('pictures').checkVisibility(),
+    }));
+    assert.deepEqual(await shown(), { nothing: true, pictures: false });
+    const prose = await page.waitForSelector('::-p-aria([name="prose.txt"][role="region"])');
+    assert.equal(await prose.$eval('.passed-over', (element) => element.textContent),
+      '1 line that looks like an epoch line starts no block: 1 has no JDT.');
     // A file with records says nothing of the kind.
     await choose(page, ['examples/circular.txt']);
     const { region } = await finishedRun(page, 'circular.txt');
     assert.equal(await region.$eval('.reason', (element) => element.hidden), true);
+    await page.waitForFunction(() => document.getElementById('result-heading').textContent === 'Table of circular.txt');
+    assert.deepEqual(await shown(), { nothing: false, pictures: true });
     await done();
   });
 
@@ -515,6 +548,14 @@ try {
         };
       });
       assert.ok(legend.inside, `legend items within the box at ${width} px`);
+      // Every checkbox, radio button and download link is a target of 24 by 24 pixels or more.
+      await page.waitForSelector('::-p-aria([name="Download CSV"][role="link"])');
+      const small = await page.$$eval('input[type=checkbox], input[type=radio], .run a', (targets) => targets
+        .filter((target) => target.checkVisibility())
+        .map((target) => ({ target: target.getAttribute('aria-label') ?? target.textContent ?? target.value, box: target.getBoundingClientRect() }))
+        .filter(({ box }) => box.width < 24 || box.height < 24)
+        .map(({ target, box }) => `${target}: ${box.width} by ${box.height}`));
+      assert.deepEqual(small, [], `targets smaller than 24 px at ${width} px`);
       assert.match(legend.last, /^and \d+ more$/);
       assert.equal(legend.long, '(0) A name long enough to be cut short in the legend of the orbit view');
       await done();

@@ -1,12 +1,12 @@
 // The page's own arithmetic and parsing, under Node: Kepler's equation, orbit positions against
 // known cases, where the planets' names go, the table's rows taken apart into fields, the sorts
-// of its columns against a comparison sort, the scatter plot's picture, name filtering, and why
-// an input gave no record.
+// of its columns against a comparison sort, the scatter plot's picture, name filtering, why
+// an input gave no record, and which lines looked like epoch lines but started no block.
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import { fieldStart, readNumber, rowField, splitRow } from '../../web/csv.js';
-import { REASONS, whyNoRecords } from '../../web/diagnose.js';
+import { PassedOver, REASONS, whyNoRecords } from '../../web/diagnose.js';
 import { PLANETS, eccentricAnomaly, isDrawable, orbitPath, placeLabels, positionAtEpoch, tickStep, whyNotDrawn } from '../../web/orbit.js';
 import { DOTS_UP_TO, ScatterData } from '../../web/scatter-data.js';
 import { sortByNumber, sortByText } from '../../web/sort.js';
@@ -276,6 +276,14 @@ test('the scatter plot draws the ellipses its rows give, reaches them all but th
   assert.equal(shaded.pixels.length, 4 * 200 * 100);
   assert.equal(shaded.inView, count - 4);
   assert.ok(Math.abs(shaded.centre[0] - 2.25) < 0.01 && Math.abs(shaded.centre[1] - 0.48) < 0.01, String(shaded.centre));
+  // Many rows in a few places: each place a square of the points' colour, 2 pixels or more across.
+  const crowded = new ScatterData({ a: Float32Array.from({ length: 30000 }, (_, k) => 1 + (k % 3)), e: new Float32Array(30000).fill(0.5), i });
+  for (const pointPixels of [2, 3]) {
+    const { pixels } = crowded.picture({ ...view, pointPixels });
+    const alphas = pixels.filter((_, k) => k % 4 === 3 && pixels[k] > 0);
+    assert.equal(alphas.length, 3 * pointPixels * pointPixels, `points of ${pointPixels} pixels`);
+    assert.ok(alphas.every((alpha) => alpha >= 175), 'each as opaque as a point should be');
+  }
   const few = data.picture({ ...view, range: { x0: 1, x1: 1.01, y0: 0, y1: 1 } });
   assert.ok(few.inView <= DOTS_UP_TO && few.dots.length === 2 * few.inView);
   for (let k = 0; k < few.dots.length; k += 2) assert.ok(few.dots[k] >= 0 && few.dots[k] <= 200 && few.dots[k + 1] >= 0 && few.dots[k + 1] <= 100);
@@ -314,4 +322,31 @@ test('an input without records is told apart by its first bytes', () => {
     [bytes(block.replace(/\n/g, '\r\n')), REASONS.noEpochLine],
   ];
   for (const [sample, reason] of cases) assert.equal(whyNoRecords(sample), reason);
+});
+
+test('lines that look like epoch lines but start no block are counted by why, in chunks of any size', () => {
+  const text = [
+    '(433) Eros', 'Epoch 2026 Dec. 17.0 TT = JDT 2461391.5', '# Epoch 2025 Jan  4.0 TT = JDT 2460679.5      OrbitFit',
+    '      Epoch  =  2000 Apr.  6.0  TT       JDT = 2451640.5', '# Epoch 2025 Jun  4.0 TT; AMR 0.053291 m^2/kg',
+    'Epoch 2026 Dec. 17.0 TT (no Julian date given)', 'Epoch 2026 Dec. 17.0 = JDT 2461391.5',
+    'Readers will find epochs written as "Epoch 2026 Dec. 17.0 TT" in prose, which is not counted.',
+    `${'x'.repeat(5000)} Epoch TT = JDT 1`, 'Epoch E', 'EEEE Epoch; # Epoch TT = JDT',
+    '# Epoch 2025 Jan  4.0 TT = JDT 2460679.5 at the end, with no newline',
+  ].join('\n');
+  const bytes = new TextEncoder().encode(text);
+  const expected = '7 lines that look like epoch lines start no block: 4 have other text before “Epoch ”, 2 have no JDT, 1 lacks “TT” or “=”.';
+  for (const size of [1, 2, 3, 5, 64, 131, 4097, bytes.length]) {
+    const passed = new PassedOver();
+    for (let at = 0; at < bytes.length; at += size) passed.add(bytes.subarray(at, at + size));
+    passed.finish();
+    assert.equal(passed.describe(), expected, `chunks of ${size}`);
+  }
+  const one = new PassedOver();
+  one.add(new TextEncoder().encode('# Epoch 2025 Jun  4.0 TT\n'));
+  one.finish();
+  assert.equal(one.describe(), '1 line that looks like an epoch line starts no block: 1 has other text before “Epoch ”.');
+  const none = new PassedOver();
+  none.add(new TextEncoder().encode('(433) Eros\nEpoch 2026 Dec. 17.0 TT = JDT 2461391.5\n'));
+  none.finish();
+  assert.equal(none.describe(), '');
 });
