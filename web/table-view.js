@@ -52,11 +52,26 @@ export class TableView {
     this.rows.setAttribute('role', 'rowgroup');
     this.spacer.append(this.rows);
     this.empty = element('p', 'empty', 'No rows.');
+    // Where the columns do not fit, the table says it scrolls sideways (the name stays in view).
+    this.sideways = element('p', 'sideways', 'The table scrolls sideways: more columns to the right →');
+    this.sideways.hidden = true;
+    // The row in focus or tapped, every field in full and the whole reason of a marked one, for
+    // eyes that cannot hover and for screen readers.
+    this.detail = element('dl', 'row-detail');
+    this.detail.setAttribute('aria-live', 'polite');
+    this.detail.setAttribute('aria-label', 'The chosen row in full');
+    this.detail.hidden = true;
     this.scroller.append(this.head, this.spacer);
-    container.append(this.scroller, this.empty);
+    container.append(this.sideways, this.scroller, this.empty, this.detail);
 
     this.scroller.addEventListener('scroll', () => this.scheduleRender(), { passive: true });
     new ResizeObserver(() => this.scheduleRender()).observe(this.scroller);
+    const showRow = (event) => {
+      const row = event.target.closest?.('.row');
+      if (row?.rowData) this.showDetail(row.rowData);
+    };
+    this.rows.addEventListener('focusin', showRow);
+    this.rows.addEventListener('click', showRow);
   }
 
   // A column that is not sorted by: a short title, and a longer one for screen readers.
@@ -101,9 +116,18 @@ export class TableView {
     });
     this.scroller.setAttribute('aria-rowcount', String(count + 1));
     this.empty.hidden = count > 0;
+    this.detail.hidden = true;
     this.rows.replaceChildren();
     this.scroller.scrollTop = 0;
     this.scheduleRender();
+  }
+
+  // Every field of a row in full: the name, the note when it is marked, then the values.
+  showDetail({ fields, marked, note }) {
+    const titles = [COLUMNS[0], ...(marked ? ['Note'] : []), ...COLUMNS.slice(1)];
+    const values = [fields[0] ?? '', ...(marked ? [`${MARK}${note}`] : []), ...COLUMNS.slice(1).map((_, k) => fields[k + 1] ?? '')];
+    this.detail.replaceChildren(...titles.flatMap((title, k) => [element('dt', '', title), element('dd', '', values[k])]));
+    this.detail.hidden = false;
   }
 
   rowHeight() {
@@ -125,6 +149,7 @@ export class TableView {
     const rowHeight = this.rowHeight();
     const height = Math.min(this.count * rowHeight, LARGEST_SCROLL_HEIGHT);
     this.spacer.style.height = `${height}px`;
+    this.sideways.hidden = this.count === 0 || this.scroller.scrollWidth <= this.scroller.clientWidth;
     const viewHeight = Math.max(rowHeight, this.scroller.clientHeight - this.head.offsetHeight);
     const view = Math.ceil(viewHeight / rowHeight);
     const top = this.scroller.scrollTop;
@@ -173,6 +198,7 @@ export class TableView {
       box.setAttribute('aria-describedby', noteCell.id);
     }
     row.append(pick, cell('name', fields[0] ?? ''), noteCell, ...COLUMNS.slice(1).map((_, k) => cell('number', fields[k + 1] ?? '')));
+    row.rowData = { fields, marked, note };
     return row;
   }
 }

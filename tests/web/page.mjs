@@ -419,6 +419,16 @@ try {
     assert.ok(inView, 'the notes start within the table at 1280 px');
     const described = await page.$$eval('#table .row.marked input', (boxes) => boxes.map((box) => document.getElementById(box.getAttribute('aria-describedby'))?.textContent));
     assert.deepEqual(described, notes);
+    // The row in focus, or the one tapped, shows every field and its whole reason in the page's
+    // text, beside the table, without hovering.
+    const detail = () => page.$eval('::-p-aria([name="The chosen row in full"])', (list) =>
+      [...list.querySelectorAll('dt')].map((term) => `${term.textContent}: ${term.nextElementSibling.textContent}`));
+    await page.$eval('#table .row.marked input', (box) => box.focus());
+    await page.waitForFunction(() => document.querySelector('.row-detail')?.checkVisibility());
+    assert.deepEqual((await detail()).slice(0, 3), ['Name:  Marlowe', `Note: ${notes[0]}`, 'Magnitude H: 13.2']);
+    const [, second] = await page.$$('#table .row.marked');
+    await (await second.$('.number')).click();
+    assert.deepEqual((await detail()).slice(0, 2), ['Name: =HYPERLINK("http://x") 1', `Note: ${notes[1]}`]);
     // The comet, an ellipse by its q and e, is drawn in the orbit view; it prints no a to plot.
     await page.waitForFunction(() => document.getElementById('orbit-count').textContent === '2 of 2 rows drawn');
     assert.equal(await page.$eval('#scatter-count', (element) => element.textContent), '1 of 2 rows drawn');
@@ -556,6 +566,16 @@ try {
         .filter(({ box }) => box.width < 24 || box.height < 24)
         .map(({ target, box }) => `${target}: ${box.width} by ${box.height}`));
       assert.deepEqual(small, [], `targets smaller than 24 px at ${width} px`);
+      // Scrolled sideways, the table keeps the first row's name in view, and says it scrolls.
+      const sideways = await page.$eval('#table .scroller', async (scroller) => {
+        const hint = document.querySelector('#table .sideways').checkVisibility();
+        scroller.scrollLeft = scroller.scrollWidth;
+        await new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
+        const name = scroller.querySelector('.row .name').getBoundingClientRect();
+        const box = scroller.getBoundingClientRect();
+        return { hint, scrolled: scroller.scrollLeft > 0, inView: name.left >= box.left && name.right <= box.right };
+      });
+      assert.deepEqual(sideways, { hint: true, scrolled: true, inView: true }, `the table scrolled sideways at ${width} px`);
       assert.match(legend.last, /^and \d+ more$/);
       assert.equal(legend.long, '(0) A name long enough to be cut short in the legend of the orbit view');
       await done();
