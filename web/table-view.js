@@ -10,7 +10,7 @@ const LARGEST_SCROLL_HEIGHT = 8_000_000;
 const SPARE_ROWS = 10;  // fetched beyond each edge of the view
 // The tick, the name, the note (where a marked row says why, in view beside its name), then the
 // values.
-const WIDTHS = ['3.6rem', '14rem', '17rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem'];
+const WIDTHS = ['3.6rem', 'var(--name-width, 14rem)', '17rem', '7.6rem', '7.6rem', '8.6rem', '9.2rem', '7.6rem', '7.6rem', '8.4rem', '9rem', '7.8rem'];
 const MARK = '⚠ ';
 
 function element(tag, className, text) {
