@@ -32,11 +32,15 @@ export class TableView {
     this.sort = { column: -1, descending: false };
     this.generation = 0;  // answers for an earlier order or scroll place are dropped
     this.shownFrom = -1;
+    // The row the keyboard is on, as a place in the current order; -1 before the table is entered.
+    // The table is one stop in the Tab order that keeps the focus itself (the grid pattern, with
+    // aria-activedescendant): rows come and go as it scrolls, and focus on one would go with it.
+    this.active = -1;
 
     container.replaceChildren();
     this.scroller = element('div', 'scroller');
     this.scroller.tabIndex = 0;
-    this.scroller.setAttribute('role', 'table');
+    this.scroller.setAttribute('role', 'grid');
     this.scroller.setAttribute('aria-label', 'Converted rows');
     container.style.setProperty('--columns', WIDTHS.join(' '));
     container.style.setProperty('--row-height', `${ROW_HEIGHT_REM}rem`);
@@ -66,12 +70,21 @@ export class TableView {
 
     this.scroller.addEventListener('scroll', () => this.scheduleRender(), { passive: true });
     new ResizeObserver(() => this.scheduleRender()).observe(this.scroller);
+    // A row clicked or tapped becomes the keyboard's, and is shown in full.
     const showRow = (event) => {
       const row = event.target.closest?.('.row');
-      if (row?.rowData) this.showDetail(row.rowData);
+      if (!row?.rowData) return;
+      this.active = Number(row.getAttribute('aria-rowindex')) - 2;
+      this.markActive();
+      this.showDetail(row.rowData);
     };
-    this.rows.addEventListener('focusin', showRow);
     this.rows.addEventListener('click', showRow);
+    this.scroller.addEventListener('keydown', (event) => this.onKey(event));
+    this.scroller.addEventListener('focus', () => {
+      if (this.active < 0 && this.count > 0) this.moveTo(Math.max(0, this.shownFrom));
+      else this.markActive();
+    });
+    this.scroller.addEventListener('blur', () => this.markActive());
   }
 
   // A column that is not sorted by: a short title, and a longer one for screen readers.
@@ -117,9 +130,65 @@ export class TableView {
     this.scroller.setAttribute('aria-rowcount', String(count + 1));
     this.empty.hidden = count > 0;
     this.detail.hidden = true;
+    this.active = -1;
     this.rows.replaceChildren();
     this.scroller.scrollTop = 0;
     this.scheduleRender();
+  }
+
+  // Arrows, Page Up and Down, Home and End move through the rows; Space ticks the row.
+  onKey(event) {
+    if (event.target !== this.scroller || this.count === 0 || event.altKey || event.ctrlKey || event.metaKey) return;
+    const page = Math.max(1, Math.floor((this.scroller.clientHeight - this.head.offsetHeight) / this.rowHeight()) - 1);
+    const moves = { ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page };
+    const from = Math.max(0, this.active);
+    if (event.key in moves) this.moveTo(this.active < 0 ? from : from + moves[event.key]);
+    else if (event.key === 'Home') this.moveTo(0);
+    else if (event.key === 'End') this.moveTo(this.count - 1);
+    else if (event.key === ' ' && this.active >= 0) this.activeRow()?.querySelector('input')?.click();
+    else return;
+    event.preventDefault();
+  }
+
+  // Makes row `position` the keyboard's, scrolled into view.
+  moveTo(position) {
+    this.active = Math.min(Math.max(0, position), this.count - 1);
+    const rowHeight = this.rowHeight();
+    const viewHeight = Math.max(rowHeight, this.scroller.clientHeight - this.head.offsetHeight);
+    const height = Math.min(this.count * rowHeight, LARGEST_SCROLL_HEIGHT);
+    if (height === this.count * rowHeight) {
+      const top = this.active * rowHeight;
+      if (top < this.scroller.scrollTop) this.scroller.scrollTop = top;
+      else if (top + rowHeight > this.scroller.scrollTop + viewHeight) this.scroller.scrollTop = top + rowHeight - viewHeight;
+    } else {
+      // Past the cap, the place is a share of the rows: the one that puts this row first in view.
+      const view = Math.ceil(viewHeight / rowHeight);
+      const first = this.shownFrom;
+      if (this.active < first || this.active >= first + view - 1) {
+        const wanted = Math.max(0, Math.min(this.active - (this.active < first ? 0 : view - 2), this.count - view));
+        this.scroller.scrollTop = (wanted / Math.max(1, this.count - view)) * (height - viewHeight);
+      }
+    }
+    this.markActive();
+    this.scheduleRender();
+  }
+
+  activeRow() {
+    return this.rows.querySelector(`[aria-rowindex="${this.active + 2}"]`);
+  }
+
+  // The keyboard's row, drawn as such while the table has the focus, and shown in full.
+  markActive() {
+    const focused = document.activeElement === this.scroller;
+    for (const row of this.rows.children) row.classList.remove('active');
+    const row = this.active >= 0 ? this.activeRow() : null;
+    if (row === null) {
+      this.scroller.removeAttribute('aria-activedescendant');
+      return;
+    }
+    this.scroller.setAttribute('aria-activedescendant', row.id);
+    row.classList.toggle('active', focused);
+    if (focused) this.showDetail(row.rowData);
   }
 
   // Every field of a row in full: the name, the note when it is marked, then the values.
@@ -168,6 +237,7 @@ export class TableView {
     this.shownFrom = first;
     this.rows.style.top = `${natural ? from * rowHeight : top - (first - from) * rowHeight}px`;
     this.rows.replaceChildren(...rows.map((row, k) => this.rowElement(row, from + k)));
+    this.markActive();
     // The view may have moved while the rows were on their way.
     this.scheduleRender();
   }
@@ -178,13 +248,23 @@ export class TableView {
     const row = element('div', marked ? 'grid row marked' : 'grid row');
     row.setAttribute('role', 'row');
     row.setAttribute('aria-rowindex', String(position + 2));
+    row.id = `row-${this.generation}-${position}`;
     const pick = element('div', 'pick');
     pick.setAttribute('role', 'cell');
     const box = element('input');
     box.type = 'checkbox';
     box.checked = this.picked.has(index);
     box.setAttribute('aria-label', `Show ${fields[0]} in the orbit view`);
-    box.addEventListener('change', () => this.onPick(index, box.checked));
+    // Reached through the table's own stop; a click leaves the focus with the table, on this row.
+    box.tabIndex = -1;
+    box.addEventListener('change', () => {
+      this.onPick(index, box.checked);
+      if (document.activeElement !== this.scroller) {
+        this.active = position;
+        this.scroller.focus({ preventScroll: true });
+        this.markActive();
+      }
+    });
     pick.append(box);
     const cell = (className, text) => {
       const made = element('div', className, text);

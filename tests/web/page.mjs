@@ -295,7 +295,7 @@ try {
     const waitForFirstName = (name) => page.waitForFunction((wanted) => document.querySelector('#table .row .name')?.textContent === wanted, { timeout: 30000 }, name);
     await waitForFirstName('Body 0 0');
 
-    await page.$eval('#table [role=table]', (table) => { table.scrollTop = table.scrollHeight; });
+    await page.$eval('#table [role=grid]', (table) => { table.scrollTop = table.scrollHeight; });
     await page.waitForFunction((last) => [...document.querySelectorAll('#table .row .name')].some((cell) => cell.textContent === last), { timeout: 30000 }, `Body ${rows - 1} ${rows - 1}`);
 
     const AXIS = 10;  // the tick, then the name, the note, H, G, M, peri, node, incl, e and a
@@ -310,7 +310,7 @@ try {
     const first = (await shown())[0];
     assert.equal(first[AXIS], '299.99');
     // Those that are not numbers come last, marked with the reason.
-    await page.$eval('#table [role=table]', (table) => { table.scrollTop = table.scrollHeight; });
+    await page.$eval('#table [role=grid]', (table) => { table.scrollTop = table.scrollHeight; });
     await page.waitForFunction(() => document.querySelector('#table .row.marked') !== null, { timeout: 30000 });
     const marked = await page.$eval('#table .row.marked .note', (cell) => cell.textContent);
     assert.equal(marked, '⚠ Not numbers: Semimajor axis “unknown”');
@@ -412,7 +412,7 @@ try {
       '⚠ Name or number begins with =, +, - or @, which a spreadsheet may take for a formula']);
     // In view at 1280 px without scrolling sideways, and read from the row's own checkbox.
     const inView = await page.$$eval('#table .row.marked .note', (cells) => cells.every((cell) => {
-      const scroller = cell.closest('[role=table]').getBoundingClientRect();
+      const scroller = cell.closest('[role=grid]').getBoundingClientRect();
       const box = cell.getBoundingClientRect();
       return box.left >= scroller.left && box.left + 40 <= scroller.right;
     }));
@@ -423,7 +423,7 @@ try {
     // text, beside the table, without hovering.
     const detail = () => page.$eval('::-p-aria([name="The chosen row in full"])', (list) =>
       [...list.querySelectorAll('dt')].map((term) => `${term.textContent}: ${term.nextElementSibling.textContent}`));
-    await page.$eval('#table .row.marked input', (box) => box.focus());
+    await page.focus('#table [role=grid]');
     await page.waitForFunction(() => document.querySelector('.row-detail')?.checkVisibility());
     assert.deepEqual((await detail()).slice(0, 3), ['Name:  Marlowe', `Note: ${notes[0]}`, 'Magnitude H: 13.2']);
     const [, second] = await page.$$('#table .row.marked');
@@ -434,6 +434,68 @@ try {
     assert.equal(await page.$eval('#scatter-count', (element) => element.textContent), '1 of 2 rows drawn');
     const legend = await page.$$eval('#orbit-legend li', (items) => items.map((item) => item.textContent));
     assert.deepEqual(legend, ['C/2026 K4 (Marlowe)', '(1) =HYPERLINK("http://x")']);
+    await done();
+  });
+
+  await test('the arrows reach every row and Space ticks it; the keyboard reaches every control once through 100,000 rows', async () => {
+    const { page, done } = await openPage({ width: 1280, height: 800 });
+    // In real-2.txt, the arrows reach row 19 and Space ticks it; the focus stays on the table
+    // while its rows are drawn anew.
+    await choose(page, ['tests/corpus/real-2.txt']);
+    await page.waitForFunction(() => document.getElementById('table-count').textContent === '19 of 19 rows');
+    await page.focus('#table [role=grid]');
+    for (let k = 0; k < 18; ++k) await page.keyboard.press('ArrowDown');
+    await page.keyboard.press(' ');
+    await page.waitForFunction(() => document.querySelector('#table .row.active')?.getAttribute('aria-rowindex') === '20');
+    const row19 = await page.evaluate(() => {
+      const grid = document.querySelector('#table [role=grid]');
+      const row = document.getElementById(grid.getAttribute('aria-activedescendant'));
+      return { focused: document.activeElement === grid, index: row.getAttribute('aria-rowindex'), ticked: row.querySelector('input').checked };
+    });
+    assert.deepEqual(row19, { focused: true, index: '20', ticked: true });
+    await page.keyboard.press('Home');
+    await page.keyboard.press(' ');
+    await page.waitForFunction(() => document.querySelector('#table .row.active')?.getAttribute('aria-rowindex') === '2');
+    assert.equal(await page.$eval('#table .row.active input', (box) => box.checked), false, 'Space unticks the first row');
+
+    // A table of 100,000 rows, shown as the latest input.
+    const blocks = [];
+    for (let k = 0; k < 100000; ++k) blocks.push(`(${k}) Body ${k}`, ...EROS.slice(1));
+    await choose(page, [write('long-100000.txt', `${blocks.join('\n')}\n`)]);
+    await page.waitForFunction(() => document.getElementById('table-count').textContent === '100,000 of 100,000 rows', { timeout: 60000 });
+    // Tab from the first control to the last: each once, the table once, never the document. (A
+    // group of radio buttons is one stop, its checked button.)
+    const controls = await page.$$eval('button, input, textarea, a[href], [tabindex="0"]', (all) => all
+      .filter((control) => control.checkVisibility() && control.tabIndex >= 0 && !control.disabled && (control.type !== 'radio' || control.checked))
+      .length);
+    await page.evaluate(() => {
+      document.body.tabIndex = -1;
+      document.body.focus();
+      document.body.removeAttribute('tabindex');
+    });
+    const reached = [];
+    for (let k = 0; k < controls + 5; ++k) {
+      await page.keyboard.press('Tab');
+      const now = await page.evaluate(() => {
+        const at = document.activeElement;
+        if (!at || at === document.body) return null;
+        if (!at.dataset.tabbed) at.dataset.tabbed = String(Math.random());
+        return `${at.tagName} ${at.getAttribute('role') ?? ''} ${at.getAttribute('aria-label') ?? at.textContent.slice(0, 30)} ${at.dataset.tabbed}`;
+      });
+      if (now === null || reached.includes(now)) break;
+      reached.push(now);
+    }
+    assert.equal(reached.length, controls, `controls reached by Tab:\n${reached.join('\n')}`);
+    assert.ok(reached.some((control) => control.startsWith('DIV grid')), 'the table is one stop');
+    // End and Page Up: the focus stays on the table, on the row it was moved to.
+    await page.focus('#table [role=grid]');
+    await page.keyboard.press('End');
+    await page.keyboard.press('PageUp');
+    await page.waitForFunction(() => {
+      const row = Number(document.querySelector('#table .row.active')?.getAttribute('aria-rowindex'));
+      return row < 100001 && row > 99980;
+    });
+    assert.equal(await page.evaluate(() => document.activeElement === document.querySelector('#table [role=grid]')), true);
     await done();
   });
 
