@@ -102,8 +102,8 @@ struct discard_sink final : byte_sink {
 };
 
 void BM_ConvertBlock(benchmark::State& state) {
-    element_block block;
-    fill_rows(block, EROS_BLOCK);
+    const block_with_slack rows(EROS_BLOCK);
+    const element_block& block = rows.block();
     orbit_record record;
     for (auto _ : state) {
         convert_block(block, record);
@@ -112,8 +112,8 @@ void BM_ConvertBlock(benchmark::State& state) {
 }
 
 void BM_WriteCsvRow(benchmark::State& state) {
-    element_block block;
-    fill_rows(block, EROS_BLOCK);
+    const block_with_slack rows(EROS_BLOCK);
+    const element_block& block = rows.block();
     orbit_record record;
     convert_block(block, record);
     discard_sink sink;

@@ -1,6 +1,6 @@
 // Any bytes: every block read by its labels, each of its lines lent in storage of exactly its
 // size, so that AddressSanitizer sees any read outside them; the elements table's row of a block
-// is the same whatever the scanner's buffer size, and the same from the reader that repeats the
+// is the same whatever the scanner's buffer size and however short its reads come back, and the same from the reader that repeats the
 // shapes of the lines before as from the plain reading, and ends where it should.
 #include "labeled_elements.hpp"
 #include "scan_results.hpp"
@@ -39,11 +39,13 @@ private:
     std::vector<std::unique_ptr<char[]>> storage_;
 };
 
-// The elements table's rows of the input, read at a buffer size, by a reader that repeats the
-// shapes of the lines before or by the plain reading.
-std::vector<std::string> element_rows(std::string_view input, std::size_t buffer_size, bool plain = false) {
-    memory_source source(input);
-    element_scanner scanner(source, read_buffer(buffer_size));
+// The elements table's rows of the input, read with a buffer size and reads of at most
+// `read_size`, by a reader that repeats the shapes of the lines before or by the plain reading.
+std::vector<std::string> element_rows(std::string_view input, std::size_t buffer_size, std::size_t read_size = SIZE_MAX,
+                                      bool plain = false) {
+    memory_source source(input, read_size);
+    const read_buffer buffer(buffer_size);
+    element_scanner scanner(source, buffer);
     scanner.keep_places();
     element_block block;
     orbit_record record;
@@ -81,10 +83,10 @@ std::vector<std::string> element_rows(std::string_view input, std::size_t buffer
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> rows = element_rows(input, DEFAULT_READ_BUFFER_BYTES);
-    require(element_rows(input, DEFAULT_READ_BUFFER_BYTES, true) == rows, "the reader differs from the plain reading");
+    require(element_rows(input, DEFAULT_READ_BUFFER_BYTES, SIZE_MAX, true) == rows, "the reader differs from the plain reading");
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
-    for (const std::size_t buffer : {std::size_t{7}, picked}) {
-        require(element_rows(input, buffer) == rows, "the rows differ with the buffer's size");
+    for (const std::size_t read_size : {std::size_t{7}, picked}) {
+        require(element_rows(input, MIN_READ_BUFFER_BYTES, read_size) == rows, "the rows differ with the reads' size");
     }
     return 0;
 }

@@ -1,8 +1,9 @@
 // Any bytes: the lines and blocks the scanner finds are those of the rules read plainly, and do
 // not depend on the size of its read buffer, on how short the reads come back, nor on stops to
 // wait for bytes between reads, so the paths for blocks that stand whole in a large buffer agree
-// with the line-by-line reading that tiny buffers force, and a scanner fed chunk by chunk with
-// one that reads a file.
+// with the line-by-line reading that short reads force, the lines a search keeps survive their
+// moves to the front of a small buffer, and a scanner fed chunk by chunk agrees with one that
+// reads a file.
 #include "reference_scanner.hpp"
 #include "scan_results.hpp"
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace orbitcsv;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto lines = lines_of(input, DEFAULT_READ_BUFFER_BYTES);
-    // The epoch line test that remembers the latest marks answers as the plain one, line by line.
+    // The epoch line test that remembers the latest epoch line answers as the plain one, line by line.
     epoch_line_test is_epoch_text;
     for (const std::string& line : lines) {
         if (is_epoch_text(line) != is_epoch_line(line)) {
@@ -29,16 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "scanner fuzz: the lines or blocks differ from the rules read plainly\n");
         std::abort();
     }
-    // Sizes around a piece, and one and a read size that the input itself picks.
+    // Read sizes around a piece and one that the input picks, into the smallest buffer and one a
+    // little larger that the input picks too.
     const std::size_t picked = size > 0 ? 1 + data[0] % 300 : 1;
-    const std::size_t read_size = size > 1 ? 1 + data[size - 1] % 200 : SIZE_MAX;
-    for (const std::size_t buffer : {std::size_t{1}, std::size_t{7}, std::size_t{131}, std::size_t{132}, picked}) {
+    const std::size_t buffer = MIN_READ_BUFFER_BYTES + (size > 1 ? data[size - 1] % 200 : 0);
+    for (const std::size_t read_size : {std::size_t{1}, std::size_t{7}, std::size_t{131}, std::size_t{132}, picked}) {
         std::vector<block_place> places;
         if (blocks_of(input, buffer, {read_size, true}, &places) != blocks || places != expected_places) {
             std::fprintf(stderr, "scanner fuzz: where blocks stand differs, buffer of %zu, reads of %zu\n", buffer, read_size);
             std::abort();
         }
-        if (lines_of(input, buffer) != lines || blocks_of(input, buffer) != blocks ||
+        if (lines_of(input, MIN_READ_BUFFER_BYTES, {read_size}) != lines || blocks_of(input, MIN_READ_BUFFER_BYTES) != blocks ||
             blocks_of(input, DEFAULT_READ_BUFFER_BYTES, {read_size}) != blocks ||
             blocks_of(input, buffer, {read_size, true}) != blocks || lines_of(input, buffer, {read_size, true}) != lines) {
             std::fprintf(stderr, "scanner fuzz: buffer of %zu or reads of %zu (with or without waits) differ\n", buffer, read_size);

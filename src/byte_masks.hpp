@@ -2,10 +2,14 @@
 // property asked about. The scanner finds line ends and the conversion its fields through them,
 // so the per-byte work of the hot path runs in vector registers: SSE2 on x86-64, NEON on arm64,
 // 128-bit SIMD in WebAssembly.
-// Every function reads whole vectors of 16 bytes: callers make sure those bytes are theirs to
-// read. The plain versions say what each test means; they serve where no vector unit is known,
-// and the tests hold the vector versions to them.
+// What each function reads is said with it: the 16-byte tests read their 16 bytes and nothing
+// past them, count_csv_specials and find_byte whole vectors up to 15 bytes past the end of what
+// they are given, find_first, same_bytes and starts_with nothing past it. The plain versions say
+// what each test means; they serve where no vector unit is known, and the tests hold the vector
+// versions to them.
 #pragma once
+
+#include "padded_view.hpp"
 
 #include <bit>
 #include <cstddef>
@@ -77,151 +81,135 @@ private:
 
 }  // namespace plain
 
+// One vector of 16 bytes per instruction set, with the few operations the tests above need:
+// each test is then written once, below, for all three. Comparisons give lanes of all ones or
+// all zeros; bitmask() gathers one bit a lane.
 #if defined(__SSE2__)
 
-inline __m128i load16(const char* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-inline std::uint32_t bits(__m128i matches) {
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
-}
-inline std::uint32_t equal16(const char* p, char c) { return bits(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c))); }
-inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
-inline std::uint32_t digit16(const char* p) {
-    const __m128i from_zero = _mm_sub_epi8(load16(p), _mm_set1_epi8('0'));
-    // Unsigned byte <= 9 is min(x, 9) == x.
-    return bits(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero));
-}
-inline std::uint32_t whitespace16(const char* p) {
-    const __m128i bytes = load16(p);
-    const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
-    // Unsigned byte <= 4 is min(x, 4) == x.
-    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
-    return bits(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
-}
-inline std::size_t count_csv_specials(const char* p, std::size_t length) {
-    __m128i counts = _mm_setzero_si128();
-    for (std::size_t at = 0; at < length; at += 16) {
-        const __m128i bytes = load16(p + at);
-        const __m128i controls = _mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(~0x07)), _mm_set1_epi8(0x08));
-        const __m128i special = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))), controls);
-        counts = _mm_sub_epi8(counts, special);  // a match is -1
+struct simd8 {
+    __m128i v;
+    static simd8 load(const char* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
+    static simd8 splat(char c) { return {_mm_set1_epi8(c)}; }
+    friend simd8 operator==(simd8 a, simd8 b) { return {_mm_cmpeq_epi8(a.v, b.v)}; }
+    friend simd8 operator-(simd8 a, simd8 b) { return {_mm_sub_epi8(a.v, b.v)}; }
+    friend simd8 operator&(simd8 a, simd8 b) { return {_mm_and_si128(a.v, b.v)}; }
+    friend simd8 operator|(simd8 a, simd8 b) { return {_mm_or_si128(a.v, b.v)}; }
+    friend simd8 min(simd8 a, simd8 b) { return {_mm_min_epu8(a.v, b.v)}; }
+    // Unsigned a <= b is min(a, b) == a.
+    friend simd8 less_equal(simd8 a, simd8 b) { return min(a, b) == a; }
+    std::uint32_t bitmask() const { return static_cast<std::uint32_t>(_mm_movemask_epi8(v)); }
+    bool any() const { return bitmask() != 0; }
+    bool all() const { return bitmask() == 0xFFFF; }
+    // The sum of the bytes, as unsigned numbers.
+    std::size_t sum() const {
+        const __m128i sums = _mm_sad_epu8(v, _mm_setzero_si128());
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
     }
-    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-    return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
-}
-class newline_finder {
-public:
-    std::uint64_t newlines64(const char* p) {
-        const __m128i a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
-        lowest_ = _mm_min_epu8(lowest_, _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d)));
-        const __m128i newline = _mm_set1_epi8('\n');
-        return std::uint64_t{bits(_mm_cmpeq_epi8(a, newline))} | std::uint64_t{bits(_mm_cmpeq_epi8(b, newline))} << 16 |
-               std::uint64_t{bits(_mm_cmpeq_epi8(c, newline))} << 32 | std::uint64_t{bits(_mm_cmpeq_epi8(d, newline))} << 48;
-    }
-    bool saw_zero() const { return bits(_mm_cmpeq_epi8(lowest_, _mm_setzero_si128())) != 0; }
-
-private:
-    __m128i lowest_ = _mm_set1_epi8(-1);
 };
 
 #elif defined(__ARM_NEON)
 
-inline uint8x16_t load16(const char* p) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(p)); }
-// NEON has no instruction that gathers one bit a byte: each matching lane keeps the bit of its
-// place among eight, and lanes are added up eight at a time into the bytes of the mask.
-inline uint8x16_t placed(uint8x16_t matches) {
-    static constexpr std::uint8_t PLACES[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-    return vandq_u8(matches, vld1q_u8(PLACES));
-}
-inline std::uint32_t bits(uint8x16_t matches) {
-    const uint8x16_t bytes = placed(matches);
-    return std::uint32_t{vaddv_u8(vget_low_u8(bytes))} | std::uint32_t{vaddv_u8(vget_high_u8(bytes))} << 8;
-}
-// The same for 64 bytes, as four vectors: three rounds of pairwise adds leave the eight bytes
-// of the mask in order.
-inline std::uint64_t bits64(uint8x16_t a, uint8x16_t b, uint8x16_t c, uint8x16_t d) {
-    const uint8x16_t ab = vpaddq_u8(placed(a), placed(b));
-    const uint8x16_t cd = vpaddq_u8(placed(c), placed(d));
+struct simd8 {
+    uint8x16_t v;
+    static simd8 load(const char* p) { return {vld1q_u8(reinterpret_cast<const std::uint8_t*>(p))}; }
+    static simd8 splat(char c) { return {vdupq_n_u8(static_cast<std::uint8_t>(c))}; }
+    friend simd8 operator==(simd8 a, simd8 b) { return {vceqq_u8(a.v, b.v)}; }
+    friend simd8 operator-(simd8 a, simd8 b) { return {vsubq_u8(a.v, b.v)}; }
+    friend simd8 operator&(simd8 a, simd8 b) { return {vandq_u8(a.v, b.v)}; }
+    friend simd8 operator|(simd8 a, simd8 b) { return {vorrq_u8(a.v, b.v)}; }
+    friend simd8 min(simd8 a, simd8 b) { return {vminq_u8(a.v, b.v)}; }
+    friend simd8 less_equal(simd8 a, simd8 b) { return {vcleq_u8(a.v, b.v)}; }
+    // NEON has no instruction that gathers one bit a byte: each matching lane keeps the bit of
+    // its place among eight, and lanes are added up eight at a time into the bytes of the mask.
+    uint8x16_t placed() const {
+        static constexpr std::uint8_t PLACES[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        return vandq_u8(v, vld1q_u8(PLACES));
+    }
+    std::uint32_t bitmask() const {
+        const uint8x16_t bytes = placed();
+        return std::uint32_t{vaddv_u8(vget_low_u8(bytes))} | std::uint32_t{vaddv_u8(vget_high_u8(bytes))} << 8;
+    }
+    bool any() const { return vmaxvq_u8(v) != 0; }
+    bool all() const { return vminvq_u8(v) == 0xFF; }
+    std::size_t sum() const { return vaddlvq_u8(v); }
+};
+
+// The masks of four vectors as one of 64 bits: three rounds of pairwise adds leave its eight
+// bytes in order.
+inline std::uint64_t bitmask64(simd8 a, simd8 b, simd8 c, simd8 d) {
+    const uint8x16_t ab = vpaddq_u8(a.placed(), b.placed());
+    const uint8x16_t cd = vpaddq_u8(c.placed(), d.placed());
     const uint8x16_t abcd = vpaddq_u8(ab, cd);
     return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(abcd, abcd)), 0);
 }
-inline std::uint32_t equal16(const char* p, char c) {
-    return bits(vceqq_u8(load16(p), vdupq_n_u8(static_cast<std::uint8_t>(c))));
-}
-inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
-inline std::uint32_t digit16(const char* p) { return bits(vcleq_u8(vsubq_u8(load16(p), vdupq_n_u8('0')), vdupq_n_u8(9))); }
-inline std::uint32_t whitespace16(const char* p) {
-    const uint8x16_t bytes = load16(p);
-    const uint8x16_t control = vcleq_u8(vsubq_u8(bytes, vdupq_n_u8('\t')), vdupq_n_u8(4));
-    return bits(vorrq_u8(control, vceqq_u8(bytes, vdupq_n_u8(' '))));
-}
-inline std::size_t count_csv_specials(const char* p, std::size_t length) {
-    uint8x16_t counts = vdupq_n_u8(0);
-    for (std::size_t at = 0; at < length; at += 16) {
-        const uint8x16_t bytes = load16(p + at);
-        const uint8x16_t controls = vceqq_u8(vandq_u8(bytes, vdupq_n_u8(0xF8)), vdupq_n_u8(0x08));
-        const uint8x16_t special =
-            vorrq_u8(vorrq_u8(vceqq_u8(bytes, vdupq_n_u8(',')), vceqq_u8(bytes, vdupq_n_u8('"'))), controls);
-        counts = vsubq_u8(counts, special);  // a match is -1
-    }
-    return vaddlvq_u8(counts);
-}
-class newline_finder {
-public:
-    std::uint64_t newlines64(const char* p) {
-        const uint8x16_t a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
-        lowest_ = vminq_u8(lowest_, vminq_u8(vminq_u8(a, b), vminq_u8(c, d)));
-        const uint8x16_t newline = vdupq_n_u8('\n');
-        return bits64(vceqq_u8(a, newline), vceqq_u8(b, newline), vceqq_u8(c, newline), vceqq_u8(d, newline));
-    }
-    bool saw_zero() const { return vminvq_u8(lowest_) == 0; }
-
-private:
-    uint8x16_t lowest_ = vdupq_n_u8(0xFF);
-};
 
 #elif defined(__wasm_simd128__)
 
-inline v128_t load16(const char* p) { return wasm_v128_load(p); }
-inline std::uint32_t bits(v128_t matches) { return wasm_i8x16_bitmask(matches); }
-inline std::uint32_t equal16(const char* p, char c) { return bits(wasm_i8x16_eq(load16(p), wasm_i8x16_splat(c))); }
+struct simd8 {
+    v128_t v;
+    static simd8 load(const char* p) { return {wasm_v128_load(p)}; }
+    static simd8 splat(char c) { return {wasm_i8x16_splat(c)}; }
+    friend simd8 operator==(simd8 a, simd8 b) { return {wasm_i8x16_eq(a.v, b.v)}; }
+    friend simd8 operator-(simd8 a, simd8 b) { return {wasm_i8x16_sub(a.v, b.v)}; }
+    friend simd8 operator&(simd8 a, simd8 b) { return {wasm_v128_and(a.v, b.v)}; }
+    friend simd8 operator|(simd8 a, simd8 b) { return {wasm_v128_or(a.v, b.v)}; }
+    friend simd8 min(simd8 a, simd8 b) { return {wasm_u8x16_min(a.v, b.v)}; }
+    friend simd8 less_equal(simd8 a, simd8 b) { return {wasm_u8x16_le(a.v, b.v)}; }
+    std::uint32_t bitmask() const { return wasm_i8x16_bitmask(v); }
+    bool any() const { return wasm_v128_any_true(v); }
+    bool all() const { return wasm_i8x16_all_true(v); }
+    std::size_t sum() const {
+        const v128_t sums = wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(v));
+        return static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 0)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 1)) +
+               static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 2)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 3));
+    }
+};
+
+#endif
+
+#if defined(__SSE2__) || defined(__wasm_simd128__)
+inline std::uint64_t bitmask64(simd8 a, simd8 b, simd8 c, simd8 d) {
+    return std::uint64_t{a.bitmask()} | std::uint64_t{b.bitmask()} << 16 | std::uint64_t{c.bitmask()} << 32 |
+           std::uint64_t{d.bitmask()} << 48;
+}
+#endif
+
+#if defined(__SSE2__) || defined(__ARM_NEON) || defined(__wasm_simd128__)
+#define ORBITCSV_SIMD8 1
+
+// The tests, each read as its plain version says, over the vector above. Each reads the 16
+// bytes at p (newlines64 the 64) and nothing past them.
+inline std::uint32_t equal16(const char* p, char c) { return (simd8::load(p) == simd8::splat(c)).bitmask(); }
 inline std::uint32_t newline16(const char* p) { return equal16(p, '\n'); }
 inline std::uint32_t digit16(const char* p) {
-    return bits(wasm_u8x16_le(wasm_i8x16_sub(load16(p), wasm_i8x16_splat('0')), wasm_i8x16_splat(9)));
+    return less_equal(simd8::load(p) - simd8::splat('0'), simd8::splat(9)).bitmask();
 }
 inline std::uint32_t whitespace16(const char* p) {
-    const v128_t bytes = load16(p);
-    const v128_t control = wasm_u8x16_le(wasm_i8x16_sub(bytes, wasm_i8x16_splat('\t')), wasm_i8x16_splat(4));
-    return bits(wasm_v128_or(control, wasm_i8x16_eq(bytes, wasm_i8x16_splat(' '))));
+    const simd8 bytes = simd8::load(p);
+    return (less_equal(bytes - simd8::splat('\t'), simd8::splat(4)) | (bytes == simd8::splat(' '))).bitmask();
 }
+// Reads whole vectors, up to 15 bytes past `length`.
 inline std::size_t count_csv_specials(const char* p, std::size_t length) {
-    v128_t counts = wasm_i8x16_splat(0);
+    simd8 counts = simd8::splat(0);
     for (std::size_t at = 0; at < length; at += 16) {
-        const v128_t bytes = load16(p + at);
-        const v128_t controls = wasm_i8x16_eq(wasm_v128_and(bytes, wasm_i8x16_splat(~0x07)), wasm_i8x16_splat(0x08));
-        const v128_t special = wasm_v128_or(
-            wasm_v128_or(wasm_i8x16_eq(bytes, wasm_i8x16_splat(',')), wasm_i8x16_eq(bytes, wasm_i8x16_splat('"'))), controls);
-        counts = wasm_i8x16_sub(counts, special);  // a match is -1
+        const simd8 bytes = simd8::load(p + at);
+        const simd8 controls = (bytes & simd8::splat(~0x07)) == simd8::splat(0x08);
+        counts = counts - ((bytes == simd8::splat(',')) | (bytes == simd8::splat('"')) | controls);  // a match is -1
     }
-    const v128_t sums = wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(counts));
-    return static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 0)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 1)) +
-           static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 2)) + static_cast<std::size_t>(wasm_i32x4_extract_lane(sums, 3));
+    return counts.sum();
 }
 class newline_finder {
 public:
     std::uint64_t newlines64(const char* p) {
-        const v128_t a = load16(p), b = load16(p + 16), c = load16(p + 32), d = load16(p + 48);
-        lowest_ = wasm_u8x16_min(lowest_, wasm_u8x16_min(wasm_u8x16_min(a, b), wasm_u8x16_min(c, d)));
-        const v128_t newline = wasm_i8x16_splat('\n');
-        return std::uint64_t{bits(wasm_i8x16_eq(a, newline))} | std::uint64_t{bits(wasm_i8x16_eq(b, newline))} << 16 |
-               std::uint64_t{bits(wasm_i8x16_eq(c, newline))} << 32 | std::uint64_t{bits(wasm_i8x16_eq(d, newline))} << 48;
+        const simd8 a = simd8::load(p), b = simd8::load(p + 16), c = simd8::load(p + 32), d = simd8::load(p + 48);
+        lowest_ = min(lowest_, min(min(a, b), min(c, d)));
+        const simd8 newline = simd8::splat('\n');
+        return bitmask64(a == newline, b == newline, c == newline, d == newline);
     }
-    bool saw_zero() const { return bits(wasm_i8x16_eq(lowest_, wasm_i8x16_splat(0))) != 0; }
+    bool saw_zero() const { return (lowest_ == simd8::splat(0)).any(); }
 
 private:
-    v128_t lowest_ = wasm_i8x16_splat(-1);
+    simd8 lowest_ = simd8::splat(-1);
 };
 
 #else
@@ -247,12 +235,11 @@ inline const char* find_first(const char* p, std::size_t length, char c) {
 #if defined(__wasm_simd128__)
     const char* const end = p + length;
     // 64 bytes a step while the byte is not among them, which is nearly always.
-    const v128_t wanted = wasm_i8x16_splat(c);
+    const simd8 wanted = simd8::splat(c);
     for (; end - p >= 64; p += 64) {
-        const v128_t any = wasm_v128_or(
-            wasm_v128_or(wasm_i8x16_eq(load16(p), wanted), wasm_i8x16_eq(load16(p + 16), wanted)),
-            wasm_v128_or(wasm_i8x16_eq(load16(p + 32), wanted), wasm_i8x16_eq(load16(p + 48), wanted)));
-        if (wasm_v128_any_true(any)) break;
+        const simd8 hit = (simd8::load(p) == wanted) | (simd8::load(p + 16) == wanted) | (simd8::load(p + 32) == wanted) |
+                          (simd8::load(p + 48) == wanted);
+        if (hit.any()) break;
     }
     for (; end - p >= 16; p += 16) {
         if (const std::uint32_t hits = equal16(p, c)) return p + std::countr_zero(hits);
@@ -268,12 +255,8 @@ inline const char* find_first(const char* p, std::size_t length, char c) {
 
 // Whether the 16 bytes at a and at b are the same.
 inline bool same16(const char* a, const char* b) {
-#if defined(__SSE2__)
-    return bits(_mm_cmpeq_epi8(load16(a), load16(b))) == 0xFFFF;
-#elif defined(__ARM_NEON)
-    return vminvq_u8(vceqq_u8(load16(a), load16(b))) == 0xFF;
-#elif defined(__wasm_simd128__)
-    return wasm_i8x16_all_true(wasm_i8x16_eq(load16(a), load16(b)));
+#if defined(ORBITCSV_SIMD8)
+    return (simd8::load(a) == simd8::load(b)).all();
 #else
     return std::memcmp(a, b, 16) == 0;
 #endif
@@ -306,16 +289,16 @@ inline bool starts_with(std::string_view text, std::string_view prefix) {
 #endif
 }
 
-// Where the first `c` stands among the `length` bytes at p, or `length`. Reads whole vectors,
-// up to 15 bytes past the end.
-inline std::size_t find_byte(const char* p, std::size_t length, char c) {
-    for (std::size_t at = 0; at < length; at += 16) {
-        if (const std::uint32_t hits = equal16(p + at, c)) {
+// Where the first `c` stands in `text`, or its size. Reads whole vectors, up to 15 bytes past
+// its end.
+inline std::size_t find_byte(padded_view text, char c) {
+    for (std::size_t at = 0; at < text.size(); at += 16) {
+        if (const std::uint32_t hits = equal16(text.data() + at, c)) {
             const std::size_t found = at + static_cast<std::size_t>(std::countr_zero(hits));
-            return found < length ? found : length;
+            return found < text.size() ? found : text.size();
         }
     }
-    return length;
+    return text.size();
 }
 
 }  // namespace orbitcsv::masks

@@ -280,7 +280,7 @@ bool exact_mjd_digits(const decimal_prefix& jd, decimal_value& mjd) {
 // is read here from two eight-byte words straight into the integers of the exact path above,
 // with the same result in a fraction of the steps; false for anything else, which the general
 // reading then takes. The words may reach past the line's end into its slack.
-bool usual_mjd_digits(std::string_view text, decimal_value& mjd) {
+bool usual_mjd_digits(padded_view text, decimal_value& mjd) {
     constexpr std::int64_t JD_OF_MJD_ZERO_DAY = 2400000;  // MJD_OFFSET less its half day
     if constexpr (std::endian::native != std::endian::little) return false;
     if (text.size() < 9) return false;
@@ -308,7 +308,7 @@ bool usual_mjd_digits(std::string_view text, decimal_value& mjd) {
 // five after "24", leading zeros dropped ("JDT 2461026.5" gives 61026, "JDT 2400000.5" gives
 // 0). Returns the length written, or 0 for any other number, which the readings below then
 // take. The loads may reach past the line's end into its slack.
-std::size_t half_day_mjd_text(std::string_view text, char* out) {
+std::size_t half_day_mjd_text(padded_view text, char* out) {
     constexpr std::size_t DATE_BYTES = 9;  // "24ddddd.5"
     if constexpr (std::endian::native != std::endian::little) return 0;
     if (text.size() < DATE_BYTES) return 0;
@@ -367,10 +367,10 @@ decimal_value expand_double(double value) {
 
 // Where the first "JDT" of the line begins, or npos: each 'J' is found 16 bytes at a time, the
 // rest compared in place. The loads reach into the line's slack.
-std::size_t find_jdt(std::string_view line) {
+std::size_t find_jdt(padded_view line) {
     const char* const begin = line.data();
     for (std::size_t at = 0; line.size() - at >= JDT_MARK.size(); ++at) {
-        at += masks::find_byte(begin + at, line.size() - at, 'J');
+        at += masks::find_byte(line.substr(at), 'J');
         if (line.size() - at < JDT_MARK.size()) break;
         if (begin[at + 1] == 'D' && begin[at + 2] == 'T') return at;
     }
@@ -381,20 +381,17 @@ constexpr std::string_view INFINITY_TEXT = "inf";
 
 }  // namespace
 
-// The readings above load past the number's end, which lies within the line: the room after the
-// line lets them.
-std::size_t epoch_mjd_text(padded_view padded, char* out) {
-    const std::string_view epoch_line = padded;
-    std::string_view number;
+std::size_t epoch_mjd_text(padded_view epoch_line, char* out) {
+    padded_view number;
     if (const std::size_t mark = find_jdt(epoch_line); mark != std::string_view::npos) {
-        number = {epoch_line.data() + mark + JDT_MARK.size(), epoch_line.size() - mark - JDT_MARK.size()};
-        while (!number.empty() && is_whitespace(number.front())) number.remove_prefix(1);
+        number = epoch_line.substr(mark + JDT_MARK.size());
+        while (!number.empty() && is_whitespace(number[0])) number.remove_prefix(1);
     }
 
     if (const std::size_t length = half_day_mjd_text(number, out)) return length;
     decimal_value mjd;
     if (!usual_mjd_digits(number, mjd)) {
-        const decimal_prefix jd = read_decimal_prefix(number);
+        const decimal_prefix jd = read_decimal_prefix(number.text());
         if (!exact_mjd_digits(jd, mjd)) {
             const double value = parse_julian_date(jd) - MJD_OFFSET;
             if (std::isinf(value)) {

@@ -772,7 +772,7 @@ void read_designation(std::string_view text, labeled_elements& out) {
 
 block_lines lines_of_block(const element_scanner& scanner, const element_block& block) {
     block_lines lines;
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) lines.rows[row] = block.row(row);
+    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) lines.rows[row] = block.row(row).text();
     lines.above_count = scanner.lines_above(lines.above);
     lines.epoch_line = scanner.epoch_line();
     return lines;

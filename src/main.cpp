@@ -17,7 +17,8 @@ constexpr std::size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
 constexpr std::size_t TEXT_STAGING_BYTES = 64 * 1024;
 
 // Everything the run works in, fixed in size and alive from start to end. The scanner keeps
-// LINE_SLACK bytes of its buffer free of input, so each read asks for a round 256 KiB.
+// LINE_SLACK bytes of its buffer free of input, so each read asks for 256 KiB, less the few
+// lines a search keeps at the buffer's front.
 char input_storage[DEFAULT_READ_BUFFER_BYTES + LINE_SLACK];
 char output_storage[OUTPUT_BUFFER_BYTES];
 char table_staging[TEXT_STAGING_BYTES];

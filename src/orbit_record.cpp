@@ -9,10 +9,11 @@ namespace orbitcsv {
 
 namespace {
 
-std::string_view trim_whitespace(std::string_view text) {
-    while (!text.empty() && is_whitespace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && is_whitespace(text.back())) text.remove_suffix(1);
-    return text;
+padded_view trim_whitespace(padded_view text) {
+    while (!text.empty() && is_whitespace(text[0])) text.remove_prefix(1);
+    std::size_t length = text.size();
+    while (length > 0 && is_whitespace(text[length - 1])) --length;
+    return text.substr(0, length);
 }
 
 // Most names and numbers fit one 16-byte copy; the bytes after the text are overwritten by
@@ -93,25 +94,22 @@ char* put_escaped(char* out, std::string_view text) {
     return out;
 }
 
-// Within the line, whose room after it every part of it has after it too: the parts are copied
-// as rows are, in whole vectors.
-void split_designation(padded_view padded, orbit_record& record) {
-    const std::string_view line = padded;
-    const std::size_t open = masks::find_byte(line.data(), line.size(), '(');
+// The parts of the line are copied as rows are, in whole vectors.
+void split_designation(padded_view line, orbit_record& record) {
+    const std::size_t open = masks::find_byte(line, '(');
     const std::size_t after_open = open == line.size() ? open : open + 1;
-    const std::size_t close = after_open + masks::find_byte(line.data() + after_open, line.size() - after_open, ')');
-    std::string_view name = line;
+    const std::size_t close = after_open + masks::find_byte(line.substr(after_open), ')');
+    padded_view name = line;
     if (close < line.size()) {
-        record.number.assign_from_row({line.data() + open + 1, close - open - 1});
-        name = {line.data() + close + 1, line.size() - close - 1};
+        record.number.assign_from_row(line.substr(open + 1, close - open - 1));
+        name = line.substr(close + 1);
     } else {
         record.number.assign(UNNAMED);
     }
     record.name.assign_from_row(trim_whitespace(name));
 }
 
-std::size_t column_field(padded_view padded, std::size_t first, std::size_t last, char* out) {
-    const std::string_view line = padded;
+std::size_t column_field(padded_view line, std::size_t first, std::size_t last, char* out) {
     if (line.size() <= first) return 0;
     const std::size_t end = last < line.size() ? last + 1 : line.size();
     const std::size_t width = end - first;

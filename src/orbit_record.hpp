@@ -41,9 +41,9 @@ struct text_field {
         std::memcpy(text, value.data(), value.size());
         length = value.size();
     }
-    // The same for text inside a row (a part of a padded_view), copied in whole 16-byte
-    // vectors: the copy reads into the row's slack, and writes as far into the field's room.
-    void assign_from_row(std::string_view value) {
+    // The same for text of a row, copied in whole 16-byte vectors: the copy reads into the
+    // row's slack, and writes as far into the field's room.
+    void assign_from_row(padded_view value) {
         assert(value.size() + COLUMN_FIELD_ROOM <= Capacity);
         for (std::size_t at = 0; at < value.size(); at += 16) std::memcpy(text + at, value.data() + at, 16);
         length = value.size();

@@ -13,14 +13,16 @@
 namespace orbitcsv {
 namespace {
 
-// The elements table's rows (without the header) for `input`, read at a buffer size by the plain
-// reading of each block; they are the same from the reader that repeats the shapes of lines.
-std::string elements_csv(std::string_view input, std::size_t buffer_size = DEFAULT_READ_BUFFER_BYTES) {
+// The elements table's rows (without the header) for `input`, read as `how` says into a buffer of
+// `buffer_size` by the plain reading of each block; they are the same from the reader that
+// repeats the shapes of lines.
+std::string elements_csv(std::string_view input, reads how = {}, std::size_t buffer_size = DEFAULT_READ_BUFFER_BYTES) {
     string_sink sink;
     std::vector<char> storage(1 << 16);
     output_buffer out(sink, storage);
-    memory_source source(input);
-    element_scanner scanner(source, read_buffer(buffer_size));
+    memory_source source(input, how.read_size, how.pausing);
+    const read_buffer buffer(buffer_size);
+    element_scanner scanner(source, buffer);
     scanner.keep_places();
     element_block block;
     labeled_elements elements;
@@ -66,7 +68,7 @@ TEST_P(Layouts, GiveTheValuesTheTextPrints) {
     const layout_case& c = GetParam();
     EXPECT_EQ(elements_csv(c.input), c.rows);
     EXPECT_EQ(elements_csv(collapsed(c.input)), c.rows) << "blanks collapsed";
-    EXPECT_EQ(elements_csv(c.input, 7), c.rows) << "buffer of 7";
+    EXPECT_EQ(elements_csv(c.input, {7}, MIN_READ_BUFFER_BYTES), c.rows) << "reads of 7 into the smallest buffer";
     // Block after block, the reader that repeats shapes reads them as the plain reading does.
     elements_csv(c.input + c.input + collapsed(c.input) + c.input);
 }
@@ -256,7 +258,8 @@ TEST(LabeledElements, AgreeWithTheTableColumnsOfTheMinorPlanetLayout) {
         input += "P   3.62           H   " + pad(number(2, 2), 12) + "G   " + pad(number(0, 2), 10) + "U     2\n";
     }
     memory_source source(input);
-    element_scanner scanner(source, read_buffer(DEFAULT_READ_BUFFER_BYTES));
+    const read_buffer buffer(DEFAULT_READ_BUFFER_BYTES);
+    element_scanner scanner(source, buffer);
     scanner.keep_places();
     element_block block;
     orbit_record record;
@@ -274,7 +277,7 @@ TEST(LabeledElements, AgreeWithTheTableColumnsOfTheMinorPlanetLayout) {
         }
         EXPECT_EQ(elements.number, blocks);
         for (const element_column& column : ELEMENT_COLUMNS) {
-            const std::string_view line = block.row(column.row);
+            const std::string_view line = block.row(column.row).text();
             // Within its columns: blanks, or the line's end, on both sides of the value.
             const bool within = line.size() <= column.first || line[column.first] == ' ' ||
                                 (column.first > 0 && line[column.first - 1] == ' ');
@@ -287,7 +290,7 @@ TEST(LabeledElements, AgreeWithTheTableColumnsOfTheMinorPlanetLayout) {
             EXPECT_EQ(elements.value(LABELS[field]), table) << line;
         }
         // The Julian date less 2400000.5 worked out in decimal, then read: the nearest double.
-        const std::string_view epoch_line = block.row(1);
+        const std::string_view epoch_line = block.row(1).text();
         std::string jd(epoch_line.substr(epoch_line.find("JDT") + 4));
         if (jd.find('.') == std::string::npos) jd += ".0";
         const std::size_t decimals = jd.size() - jd.find('.') - 1;

@@ -59,8 +59,8 @@ TEST(ColumnField, KeepsNonBlankBytesOfTheRangeWithinTheLine) {
 
 // Converts a block given as its seven lines and returns the CSV row written for it.
 std::string row_for(const std::vector<std::string>& lines) {
-    element_block block;
-    fill_rows(block, lines);
+    const block_with_slack rows(lines);
+    const element_block& block = rows.block();
     orbit_record record;
     convert_block(block, record);
     string_sink sink;

@@ -63,8 +63,8 @@ TEST(NumberValue, IsTheNearestDoubleAsStrtodGivesIt) {
 
 // mark_row's quick test of each field agrees with is_number, on fields of every form.
 TEST(MarkRow, MarksTheFieldsThatAreNotNumbers) {
-    element_block block;
-    fill_rows(block, EROS_BLOCK);
+    const block_with_slack rows(EROS_BLOCK);
+    const element_block& block = rows.block();
     orbit_record record;
     convert_block(block, record);
     std::uint32_t state = 7;
@@ -92,8 +92,8 @@ TEST(MarkRow, MarksNamesAndNumbersASpreadsheetTakesForFormulas) {
         std::string lines[BLOCK_ROWS];
         std::copy(std::begin(EROS_BLOCK), std::end(EROS_BLOCK), lines);
         lines[0] = designation;
-        element_block block;
-        fill_rows(block, lines);
+        const block_with_slack rows(lines);
+        const element_block& block = rows.block();
         orbit_record record;
         convert_block(block, record);
         EXPECT_EQ((mark_row(record) & FORMULA_MARK) != 0, formula) << designation;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 namespace orbitcsv {
 
@@ -21,21 +23,34 @@ inline constexpr std::string_view EROS_BLOCK[BLOCK_ROWS] = {
 };
 
 // A line kept as the scanner keeps its rows, with LINE_SLACK readable bytes after it, for the
-// functions that load whole vectors past a value's end. Cut to a piece when longer.
+// functions that load whole vectors past a value's end, in storage of exactly that size, so that
+// AddressSanitizer sees a read past them. Cut to a piece when longer.
 class line_with_slack {
 public:
-    explicit line_with_slack(std::string_view text) { slot_.assign(text); }
-    padded_view text() const { return slot_.text(); }
+    explicit line_with_slack(std::string_view text)
+        : length_(std::min(text.size(), LINE_PIECE_BYTES)), storage_(new char[length_ + LINE_SLACK]()) {
+        std::memcpy(storage_.get(), text.data(), length_);
+    }
+    padded_view text() const { return {{storage_.get(), length_ + LINE_SLACK}, length_}; }
 
 private:
-    line_slot slot_;
+    std::size_t length_;
+    std::unique_ptr<char[]> storage_;
 };
 
-// Copies the lines into the rows' own storage, which has the slack that the scanner
-// guarantees after every row it hands out. Lines longer than a piece are cut to one.
-template <class Lines>
-void fill_rows(element_block& block, const Lines& lines) {
-    for (std::size_t row = 0; row < BLOCK_ROWS; ++row) block.rows[row].assign(lines[row]);
-}
+// A block whose rows are the lines given, each kept as line_with_slack keeps it.
+class block_with_slack {
+public:
+    template <class Lines>
+    explicit block_with_slack(const Lines& lines) {
+        lines_.reserve(BLOCK_ROWS);
+        for (std::size_t row = 0; row < BLOCK_ROWS; ++row) block_.rows[row] = lines_.emplace_back(lines[row]).text();
+    }
+    const element_block& block() const { return block_; }
+
+private:
+    std::vector<line_with_slack> lines_;
+    element_block block_;
+};
 
 }  // namespace orbitcsv

@@ -6,6 +6,7 @@
 #include "reference_scanner.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,13 +14,17 @@
 
 namespace orbitcsv {
 
-// A read buffer of the size asked for, kept from call to call so that large ones are not made
-// afresh each time.
-inline std::span<char> read_buffer(std::size_t size) {
-    static std::vector<char> storage;
-    if (storage.size() < size) storage.resize(size);
-    return {storage.data(), size};
-}
+// A read buffer allocated at exactly the size asked for, so that AddressSanitizer sees a read
+// past it.
+class read_buffer {
+public:
+    explicit read_buffer(std::size_t size) : bytes_(new char[size]), size_(size) {}
+    operator std::span<char>() const { return {bytes_.get(), size_}; }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_;
+};
 
 // How the input reaches the scanner: in reads of at most `read_size` bytes, and with `pausing`
 // as a source fed chunk by chunk gives it, each read of bytes after one that has none yet.
@@ -30,9 +35,10 @@ struct reads {
 
 inline std::vector<std::string> lines_of(std::string_view input, std::size_t buffer_size, reads how = {}) {
     memory_source source(input, how.read_size, how.pausing);
-    element_scanner scanner(source, read_buffer(buffer_size));
+    const read_buffer buffer(buffer_size);
+    element_scanner scanner(source, buffer);
     std::vector<std::string> lines;
-    line_slot line;
+    padded_view line;
     for (;;) {
         if (scanner.next_input_line(line)) {
             lines.emplace_back(line.text());
@@ -50,14 +56,15 @@ using reference::block_place;
 inline std::vector<block_rows> blocks_of(std::string_view input, std::size_t buffer_size, reads how = {},
                                          std::vector<block_place>* places = nullptr) {
     memory_source source(input, how.read_size, how.pausing);
-    element_scanner scanner(source, read_buffer(buffer_size));
+    const read_buffer buffer(buffer_size);
+    element_scanner scanner(source, buffer);
     if (places != nullptr) scanner.keep_places();
     std::vector<block_rows> blocks;
     element_block block;
     for (;;) {
         if (scanner.find_element_block(block)) {
             blocks.emplace_back();
-            for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row));
+            for (std::size_t row = 0; row < BLOCK_ROWS; ++row) blocks.back().emplace_back(block.row(row).text());
             if (places != nullptr) {
                 std::string_view above[LINES_ABOVE];
                 const std::size_t count = scanner.lines_above(above);

@@ -9,8 +9,20 @@
 namespace orbitcsv {
 namespace {
 
-// Read buffers that put refills before, inside and just past a 131-byte piece, and the default.
-constexpr std::size_t BUFFER_SIZES[] = {1, 2, 7, 131, 132, DEFAULT_READ_BUFFER_BYTES};
+// Reads that end before, inside and just past a 131-byte piece, into the smallest buffer, where
+// the lines a search keeps move to its front before nearly every read, and whole reads into it
+// and into the default one.
+struct reading {
+    std::size_t buffer_size;
+    reads how;
+};
+constexpr reading READINGS[] = {{MIN_READ_BUFFER_BYTES, {1}},   {MIN_READ_BUFFER_BYTES, {2}},   {MIN_READ_BUFFER_BYTES, {7}},
+                                {MIN_READ_BUFFER_BYTES, {131}}, {MIN_READ_BUFFER_BYTES, {132}}, {MIN_READ_BUFFER_BYTES, {}},
+                                {DEFAULT_READ_BUFFER_BYTES, {}}};
+
+std::ostream& operator<<(std::ostream& out, const reading& r) {
+    return out << "buffer of " << r.buffer_size << ", reads of " << r.how.read_size;
+}
 
 const std::string EPOCH = "Epoch 2000 Jan. 3.0 TT = JDT 2451546.5";
 const std::string ELEMENTS = "e1\ne2\ne3\ne4\ne5\n";
@@ -38,9 +50,7 @@ constexpr reads PAUSING_READS[] = {{1, true}, {3, true}, {64, true}, {131, true}
 
 TEST_P(InputLines, AreTheSameForEveryBufferSize) {
     EXPECT_EQ(reference::lines_of(GetParam().input), GetParam().lines) << "the rules read plainly";
-    for (const std::size_t size : BUFFER_SIZES) {
-        EXPECT_EQ(lines_of(GetParam().input, size), GetParam().lines) << "buffer of " << size;
-    }
+    for (const reading& r : READINGS) EXPECT_EQ(lines_of(GetParam().input, r.buffer_size, r.how), GetParam().lines) << r;
     for (const reads how : PAUSING_READS) {
         EXPECT_EQ(lines_of(GetParam().input, DEFAULT_READ_BUFFER_BYTES, how), GetParam().lines)
             << "reads of " << how.read_size << " with waits";
@@ -65,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Pieces, InputLines, testing::Values(
     line_case{"TwoPiecesNoNewline", X131 + X131, {X131, X131}}),
     [](const auto& info) { return info.param.name; });
 
-// The scanner's test remembers the marks of the latest epoch line; for every line in turn it must
+// The scanner's test remembers the latest epoch line as far as its words reach; for every line in turn it must
 // answer as is_epoch_line does, whatever came before.
 TEST(EpochLineTest, AnswersAsIsEpochLineForLineAfterLine) {
     const std::string lines[] = {
@@ -78,7 +88,7 @@ TEST(EpochLineTest, AnswersAsIsEpochLineForLineAfterLine) {
     for (int i = 0; i < 20000; ++i) {
         state = state * 1103515245 + 12345;
         std::string line = lines[(state >> 16) % std::size(lines)];
-        // Now and then one byte changed, which may move, break or make a mark.
+        // Now and then one byte changed, which may move, break or make a word.
         if ((state >> 8) % 3 == 0 && !line.empty()) line[(state >> 4) % line.size()] = "TJD= xE"[(state >> 20) % 7];
         ASSERT_EQ(test(line), is_epoch_line(line)) << line;
     }
@@ -123,14 +133,14 @@ TEST_P(ElementBlocks, AreTheSameForEveryBufferSize) {
     EXPECT_EQ(reference::blocks_of(input), GetParam().blocks) << "the rules read plainly";
     std::vector<block_rows> after_a_block = GetParam().blocks;
     after_a_block.insert(after_a_block.begin(), rows(""));
-    for (const std::size_t size : BUFFER_SIZES) {
-        EXPECT_EQ(blocks_of(input, size), GetParam().blocks) << "buffer of " << size;
+    for (const reading& r : READINGS) {
+        EXPECT_EQ(blocks_of(input, r.buffer_size, r.how), GetParam().blocks) << r;
         if (input.ends_with('\n')) {
-            EXPECT_EQ(blocks_of(BLOCK + input + PROSE_AFTER, size), after_a_block) << "after a block, buffer of " << size;
+            EXPECT_EQ(blocks_of(BLOCK + input + PROSE_AFTER, r.buffer_size, r.how), after_a_block) << "after a block, " << r;
         }
     }
     for (const reads how : PAUSING_READS) {
-        for (const std::size_t size : {std::size_t{7}, DEFAULT_READ_BUFFER_BYTES}) {
+        for (const std::size_t size : {MIN_READ_BUFFER_BYTES, DEFAULT_READ_BUFFER_BYTES}) {
             EXPECT_EQ(blocks_of(input, size, how), GetParam().blocks)
                 << "buffer of " << size << ", reads of " << how.read_size << " with waits";
         }
@@ -145,13 +155,13 @@ TEST_P(ElementBlocks, StandWhereThePlainRulesPutThem) {
     reference::blocks_of(input, &expected);
     std::vector<block_place> after_prose;
     reference::blocks_of(PROSE_AFTER + input, &after_prose);
-    for (const std::size_t size : BUFFER_SIZES) {
+    for (const reading& r : READINGS) {
         std::vector<block_place> places;
-        blocks_of(input, size, {}, &places);
-        EXPECT_EQ(places, expected) << "buffer of " << size;
+        blocks_of(input, r.buffer_size, r.how, &places);
+        EXPECT_EQ(places, expected) << r;
         places.clear();
-        blocks_of(PROSE_AFTER + input, size, {}, &places);
-        EXPECT_EQ(places, after_prose) << "after prose, buffer of " << size;
+        blocks_of(PROSE_AFTER + input, r.buffer_size, r.how, &places);
+        EXPECT_EQ(places, after_prose) << "after prose, " << r;
     }
     for (const reads how : PAUSING_READS) {
         std::vector<block_place> places;
@@ -220,10 +230,12 @@ TEST(ElementScanner, GivesTheSameBlocksForEveryBufferSizeOnMixedInput) {
     EXPECT_EQ(lines_of(input, DEFAULT_READ_BUFFER_BYTES), reference::lines_of(input));
     std::vector<block_place> expected_places;
     reference::blocks_of(input, &expected_places);
-    for (const std::size_t size : {1, 2, 7, 64, 131, 132, 133, 4096}) {
-        std::vector<block_place> places;
-        EXPECT_EQ(blocks_of(input, size, {}, &places), expected) << "buffer of " << size;
-        EXPECT_EQ(places, expected_places) << "buffer of " << size;
+    for (const std::size_t size : {MIN_READ_BUFFER_BYTES, MIN_READ_BUFFER_BYTES + 1, MIN_READ_BUFFER_BYTES + 131, std::size_t{4096}}) {
+        for (const std::size_t read_size : {std::size_t{1}, std::size_t{64}, std::size_t{133}, std::size_t{SIZE_MAX}}) {
+            std::vector<block_place> places;
+            EXPECT_EQ(blocks_of(input, size, {read_size}, &places), expected) << "buffer of " << size << ", reads of " << read_size;
+            EXPECT_EQ(places, expected_places) << "buffer of " << size << ", reads of " << read_size;
+        }
     }
     // Reads that come back short, as from a pipe, leave a large buffer partly filled; with a
     // wait before each, every search and block is stopped and taken up again somewhere.
@@ -244,7 +256,7 @@ TEST(ElementScanner, ReportsAReadFailureApartFromTheEnd) {
         }
         int calls = 0;
     } source;
-    char buffer[16];
+    char buffer[MIN_READ_BUFFER_BYTES];
     element_scanner scanner(source, buffer);
     element_block block;
     EXPECT_FALSE(scanner.find_element_block(block));
@@ -254,6 +266,12 @@ TEST(ElementScanner, ReportsAReadFailureApartFromTheEnd) {
     element_scanner at_end(empty, buffer);
     EXPECT_FALSE(at_end.find_element_block(block));
     EXPECT_FALSE(at_end.read_failed());
+
+    // A buffer too small to keep a block's lines across a read reads as a failure, not as an end.
+    memory_source one_block(BLOCK);
+    element_scanner refused(one_block, std::span(buffer, MIN_READ_BUFFER_BYTES - 1));
+    EXPECT_FALSE(refused.find_element_block(block));
+    EXPECT_TRUE(refused.read_failed());
 }
 
 }  // namespace
