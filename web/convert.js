@@ -1,6 +1,7 @@
 // The converter module in the worker: the program's own scanner, conversion and CSV writer,
 // compiled to WebAssembly, fed an input chunk by chunk as it is read. Also what the tests run
 // under Node, to hold the page to the Linux program byte for byte.
+import { splitRow } from './csv.js';
 
 // The C library's stdio comes along with snprintf and strtod, and with it three file calls that
 // the converter never makes; should one be made, it fails as on a closed file.
@@ -120,6 +121,10 @@ export async function loadConverter(wasmBytes) {
     wantsMoreInput: exports.wants_more_input(),
   };
   const marks = { notNumbers: exports.not_number_marks(), layout: exports.layout_mark() };
+  // The table's column titles, from its header, and the mark of each column's field that is not
+  // a number (0 for the name, which has none).
+  const titles = splitRow(decoder.decode(view(Uint8Array, exports.csv_header(), exports.csv_header_length() - 1)));
+  const columns = { titles, notNumberMarks: titles.map((_, column) => exports.not_number_mark(column)) };
   const encoder = new TextEncoder();
   // The words for a row's marks, given its value fields (texts), as the converter words them.
   const describe = (rowMarks, values) => {
@@ -132,7 +137,7 @@ export async function loadConverter(wasmBytes) {
     const length = exports.describe(rowMarks);
     return decoder.decode(view(Uint8Array, exports.note_text(), length));
   };
-  return { exports, io, memory, codes, marks, describe };
+  return { exports, io, memory, codes, marks, columns, describe };
 }
 
 // Converts one input as the program converts one file. `chunks` gives its bytes (an async

@@ -64,9 +64,9 @@ private:
     void (*write_)(const char*, std::uint32_t);
 };
 
-// Notes on the rows since the last handed over, handed over when full and whenever convert()
-// returns.
-class row_notes {
+// What the page keeps of each row since the last handed over (its lengths in both tables, its
+// marks and the scatter plot's values), handed over when full and whenever convert() returns.
+class rows_for_page {
 public:
     void add(const orbit_record& record, const labeled_elements& elements, std::uint64_t length, std::uint64_t element_length) {
         const bool fits = columns_fit_labels(record, elements);
@@ -122,7 +122,7 @@ element_block block;
 orbit_record record;
 labeled_reader reader;
 labeled_elements elements;
-row_notes notes;
+rows_for_page page_rows;
 std::int64_t records = 0;
 std::uint64_t table_bytes_noted = 0;
 std::uint64_t element_bytes_noted = 0;
@@ -171,11 +171,11 @@ extern "C" [[clang::export_name("convert")]] std::int32_t convert() {
         write_elements_row(*elements_table, elements);
         const std::uint64_t taken = table->taken();
         const std::uint64_t elements_taken = elements_table->taken();
-        notes.add(written, elements, taken - table_bytes_noted, elements_taken - element_bytes_noted);
+        page_rows.add(written, elements, taken - table_bytes_noted, elements_taken - element_bytes_noted);
         table_bytes_noted = taken;
         element_bytes_noted = elements_taken;
     });
-    notes.hand_over();
+    page_rows.hand_over();
     if (scanner->waiting()) return WANTS_MORE_INPUT;
     // The page's sinks take every byte.
     (void)table->flush();
@@ -212,3 +212,11 @@ extern "C" [[clang::export_name("read_later")]] std::int32_t read_later() { retu
 extern "C" [[clang::export_name("wants_more_input")]] std::int32_t wants_more_input() { return WANTS_MORE_INPUT; }
 extern "C" [[clang::export_name("not_number_marks")]] std::uint32_t not_number_marks() { return NOT_NUMBER_MARKS; }
 extern "C" [[clang::export_name("layout_mark")]] std::uint32_t layout_mark() { return LAYOUT_MARK; }
+
+// The table's header, its line feed included, and the mark of each column's field when it is not
+// a number (none for the first, the name and number).
+extern "C" [[clang::export_name("csv_header")]] const char* csv_header() { return CSV_HEADER.data(); }
+extern "C" [[clang::export_name("csv_header_length")]] std::uint32_t csv_header_length() { return static_cast<std::uint32_t>(CSV_HEADER.size()); }
+extern "C" [[clang::export_name("not_number_mark")]] std::uint32_t not_number_mark(std::uint32_t column) {
+    return column == 0 || column > VALUE_COUNT ? 0 : row_marks{1} << (column - 1);
+}

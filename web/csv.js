@@ -2,44 +2,36 @@
 // one); a field holding a comma, a double quote or a carriage return is quoted, its quotes
 // doubled. The first field is the name and the number, one space between them.
 
-export const COLUMNS = ['Name', 'Magnitude H', 'Magnitude G', 'Mean anomaly', 'Arg. perihelion', 'Long. node',
-  'Inclination', 'Eccentricity', 'Semimajor axis', 'Epoch (MJD)'];
-// Which of a note's not-number bits stands for each column (the name has none).
-export const VALUE_COLUMN_BIT = [-1, 0, 1, 2, 3, 4, 5, 6, 7, 8];
-export const COLUMN = Object.fromEntries(COLUMNS.map((title, index) => [title, index]));
-
-// The fields of one row, its line feed left off.
+// The fields of one row, its line feed left off: each ends where fieldEnd says, as in the bytes.
 export function splitRow(row) {
   if (!row.includes('"')) return row.split(',');
   const fields = [];
-  let at = 0;
-  for (;;) {
-    let field = '';
-    if (row[at] === '"') {
-      for (++at; at < row.length; ++at) {
-        if (row[at] !== '"') {
-          field += row[at];
-        } else if (row[at + 1] === '"') {
-          field += '"';
-          ++at;
-        } else {
-          ++at;
-          break;
-        }
-      }
-      // Anything up to the comma belongs to the field too (the converter never writes any).
-      const comma = row.indexOf(',', at);
-      field += row.slice(at, comma < 0 ? row.length : comma);
-      at = comma < 0 ? row.length : comma;
-    } else {
-      const comma = row.indexOf(',', at);
-      field = row.slice(at, comma < 0 ? row.length : comma);
-      at = comma < 0 ? row.length : comma;
-    }
-    fields.push(field);
-    if (at >= row.length) return fields;
-    ++at;  // the comma
+  for (let at = 0; ; ++at) {
+    const end = fieldEnd(row, at, row.length, '"', ',');
+    fields.push(unquoted(row.slice(at, end)));
+    if (end === row.length) return fields;
+    at = end;
   }
+}
+
+// A field's text: a quoted one without its quotes, a doubled quote inside as one. Anything after
+// the closing quote belongs to the field too (the converter never writes any).
+function unquoted(field) {
+  if (field[0] !== '"') return field;
+  let text = '';
+  let at = 1;
+  while (at < field.length) {
+    if (field[at] !== '"') {
+      text += field[at++];
+    } else if (field[at + 1] === '"') {
+      text += '"';
+      at += 2;
+    } else {
+      ++at;
+      break;
+    }
+  }
+  return text + field.slice(at);
 }
 
 // Field `column` of a row, as splitRow(row)[column] gives it ('' past the last field), without
@@ -65,18 +57,18 @@ const PLUS = 0x2b;
 const POWERS_OF_TEN = Array.from({ length: 23 }, (_, power) => 10 ** power);
 const MOST_EXACT_DIGITS = 15;
 
-// Where the field that begins at bytes[at] ends (its comma, or `to`, the row's end), read as
-// splitRow reads it: a quoted field goes to its closing quote (a doubled one is a quote inside
-// it), then to the comma.
-export function fieldEnd(bytes, at, to) {
-  if (bytes[at] === QUOTE) {
+// Where the field that begins at row[at] ends (its comma, or `to`, the row's end): a quoted
+// field goes to its closing quote (a doubled one is a quote inside it), then to the comma. The
+// row is the table's bytes, or a decoded row with the quote and the comma as text.
+export function fieldEnd(row, at, to, quote = QUOTE, comma = COMMA) {
+  if (row[at] === quote) {
     for (++at; at < to; ++at) {
-      if (bytes[at] !== QUOTE) continue;
-      if (bytes[at + 1] !== QUOTE) break;
+      if (row[at] !== quote) continue;
+      if (row[at + 1] !== quote) break;
       ++at;
     }
   }
-  while (at < to && bytes[at] !== COMMA) ++at;
+  while (at < to && row[at] !== comma) ++at;
   return Math.min(at, to);
 }
 

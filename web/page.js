@@ -1,6 +1,5 @@
 // The page's main thread: takes the inputs, hands them to the worker, and draws what comes
 // back (progress, the summary line, the table, the pictures). It converts nothing itself.
-import { COLUMNS } from './csv.js';
 import { OrbitView, ScatterPlot } from './plots.js';
 import { TableView } from './table-view.js';
 
@@ -126,6 +125,10 @@ worker.onmessage = ({ data }) => {
     else resolve(data);
     return;
   }
+  if (data.type === 'columns') {
+    tableView.setColumns(data.titles);
+    return;
+  }
   const run = runs.get(data.id);
   if (!run) return;
   switch (data.type) {
@@ -167,7 +170,7 @@ const tableView = new TableView($('table'), {
   fetchRows: async (from, to) => (await ask({ type: 'rows', id: viewed.id, from, to })).rows,
   onSort: async (column, descending) => {
     viewed.sort = { column, descending };
-    await reorder(`Sorting by ${COLUMNS[column]}…`);
+    await reorder(`Sorting by ${tableView.titles[column]}…`);
   },
   onPick: (index, picked) => {
     if (picked) viewed.picked.add(index);

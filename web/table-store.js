@@ -5,7 +5,7 @@
 // out of the worker's memory, and rows are read back from it when the page shows them, sorts or
 // filters, or draws their orbits.
 import { blobChunks } from './convert.js';
-import { COLUMN, VALUE_COLUMN_BIT, fieldEnd, fieldStart, readNumber, rowField, splitRow } from './csv.js';
+import { fieldEnd, fieldStart, readNumber, rowField, splitRow } from './csv.js';
 import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
@@ -13,6 +13,7 @@ const PART_BYTES = 16 << 20;
 const PARTS_PER_PIECE = 4;  // of the download's Blob, made from 64 MiB of the table at most
 const READ_BYTES = 1 << 20;  // how much of the table is read back at once, for a whole column
 const LINE_FEED = 0x0a;
+const NAME_COLUMN = 0;  // the name and number, before the values
 
 // The table's bytes as text, a byte order mark at the start of a row included.
 const decoder = new TextDecoder('utf-8', { ignoreBOM: true });
@@ -155,9 +156,11 @@ export class CsvBytes {
 
 // The table of one input, with each row's marks and what the scatter plot draws from.
 export class TableStore extends CsvBytes {
-  // readBytes: how much of the table is read back at once for a whole column.
-  constructor(inputBytes = 0, readBytes = READ_BYTES) {
+  // notNumberMarks: the mark of each column's field that is not a number, as the converter's
+  // columns give them; readBytes: how much of the table is read back at once for a whole column.
+  constructor(inputBytes = 0, notNumberMarks = [], readBytes = READ_BYTES) {
     super(inputBytes);
+    this.notNumberMarks = notNumberMarks;
     const rows = firstRows(inputBytes);
     this.marks = new GrowingArray(Uint16Array, rows);        // as the converter marks each row
     this.semimajorAxes = new GrowingArray(Float32Array, rows);
@@ -207,8 +210,8 @@ export class TableStore extends CsvBytes {
     if (this.columns.has(column)) return this.columns.get(column);
     const count = this.rowCount;
     const starts = this.rowStarts.values;
-    const values = column === COLUMN.Name ? new Array(count) : new Float64Array(count);
-    const notNumber = 1 << VALUE_COLUMN_BIT[column];
+    const values = column === NAME_COLUMN ? new Array(count) : new Float64Array(count);
+    const notNumber = this.notNumberMarks[column];
     let buffer = new Uint8Array(this.readBytes);
     let names = new Uint8Array(0);
     let held = 0;                  // bytes in the buffer, from the start of row `row` on
@@ -224,7 +227,7 @@ export class TableStore extends CsvBytes {
       const base = starts[row];
       let last = row;
       while (last < count && starts[last + 1] - base <= held) ++last;
-      if (column === COLUMN.Name) {
+      if (column === NAME_COLUMN) {
         // Only the names are decoded, gathered one after another, each ended by a line feed.
         if (names.length < buffer.length) names = new Uint8Array(buffer.length);
         let length = 0;
@@ -273,12 +276,12 @@ export class TableStore extends CsvBytes {
     }
     if (sortColumn < 0) return order;
     const keys = await this.column(sortColumn);
-    return (sortColumn === COLUMN.Name ? sortByText : sortByNumber)(order, keys, descending);
+    return (sortColumn === NAME_COLUMN ? sortByText : sortByNumber)(order, keys, descending);
   }
 
   // Every row's name as foldForSearch leaves it, made once.
   async foldedNames() {
-    this.folded ??= (await this.column(COLUMN.Name)).map(foldForSearch);
+    this.folded ??= (await this.column(NAME_COLUMN)).map(foldForSearch);
     return this.folded;
   }
 }

@@ -1,7 +1,6 @@
 // The table on the page: a header of sortable columns over a scrolling window of rows. Only the
 // rows in view are in the document, so that millions scroll as easily as ten; they come from
 // the worker a screenful at a time. Every value is shown as text, never as markup.
-import { COLUMNS } from './csv.js';
 
 const ROW_HEIGHT_REM = 1.9;
 // Browsers cap the height of an element (Firefox near 17.9 million pixels); past this the
@@ -47,10 +46,7 @@ export class TableView {
 
     this.head = element('div', 'grid head');
     this.head.setAttribute('role', 'row');
-    this.head.append(this.plainHeader('Orbit', 'Show in the orbit view'));
-    this.head.append(this.sortingHeader(COLUMNS[0], 0));
-    this.head.append(this.plainHeader('Note', 'Why the row is marked'));
-    COLUMNS.slice(1).forEach((title, k) => this.head.append(this.sortingHeader(title, k + 1)));
+    this.titles = [];  // the table's column titles, once the converter has given them
     this.spacer = element('div', 'spacer');
     this.rows = element('div', 'rows');
     this.rows.setAttribute('role', 'rowgroup');
@@ -87,6 +83,14 @@ export class TableView {
     this.scroller.addEventListener('blur', () => this.markActive());
   }
 
+  // The header, from the table's column titles: the tick, the name, the note, the values.
+  setColumns(titles) {
+    this.titles = titles;
+    this.head.replaceChildren(this.plainHeader('Orbit', 'Show in the orbit view'), this.sortingHeader(titles[0], 0),
+      this.plainHeader('Note', 'Why the row is marked'), ...titles.slice(1).map((title, k) => this.sortingHeader(title, k + 1)));
+    this.showSort();
+  }
+
   // A column that is not sorted by: a short title, and a longer one for screen readers.
   plainHeader(title, label) {
     const cell = element('div', 'plain', title);
@@ -113,13 +117,8 @@ export class TableView {
     return cell;
   }
 
-  // Shows `count` rows of a new order (or a new input), from the top.
-  reset(count, { picked = this.picked, sort = this.sort } = {}) {
-    this.count = count;
-    this.picked = picked;
-    this.sort = sort;
-    ++this.generation;
-    this.shownFrom = -1;
+  // The column sorted by, and which way, on its header.
+  showSort() {
     this.head.querySelectorAll('[data-column]').forEach((cell) => {
       const column = Number(cell.dataset.column);
       const sorted = column === this.sort.column;
@@ -127,6 +126,16 @@ export class TableView {
       const arrow = cell.querySelector('.arrow');
       if (arrow) arrow.textContent = sorted ? (this.sort.descending ? ' ▼' : ' ▲') : '';
     });
+  }
+
+  // Shows `count` rows of a new order (or a new input), from the top.
+  reset(count, { picked = this.picked, sort = this.sort } = {}) {
+    this.count = count;
+    this.picked = picked;
+    this.sort = sort;
+    ++this.generation;
+    this.shownFrom = -1;
+    this.showSort();
     this.scroller.setAttribute('aria-rowcount', String(count + 1));
     this.empty.hidden = count > 0;
     this.detail.hidden = true;
@@ -193,8 +202,8 @@ export class TableView {
 
   // Every field of a row in full: the name, the note when it is marked, then the values.
   showDetail({ fields, marked, note }) {
-    const titles = [COLUMNS[0], ...(marked ? ['Note'] : []), ...COLUMNS.slice(1)];
-    const values = [fields[0] ?? '', ...(marked ? [`${MARK}${note}`] : []), ...COLUMNS.slice(1).map((_, k) => fields[k + 1] ?? '')];
+    const titles = [this.titles[0], ...(marked ? ['Note'] : []), ...this.titles.slice(1)];
+    const values = [fields[0] ?? '', ...(marked ? [`${MARK}${note}`] : []), ...this.titles.slice(1).map((_, k) => fields[k + 1] ?? '')];
     this.detail.replaceChildren(...titles.flatMap((title, k) => [element('dt', '', title), element('dd', '', values[k])]));
     this.detail.hidden = false;
   }
@@ -277,7 +286,7 @@ export class TableView {
       noteCell.id = `note-${this.generation}-${position}`;
       box.setAttribute('aria-describedby', noteCell.id);
     }
-    row.append(pick, cell('name', fields[0] ?? ''), noteCell, ...COLUMNS.slice(1).map((_, k) => cell('number', fields[k + 1] ?? '')));
+    row.append(pick, cell('name', fields[0] ?? ''), noteCell, ...this.titles.slice(1).map((_, k) => cell('number', fields[k + 1] ?? '')));
     row.rowData = { fields, marked, note };
     return row;
   }

@@ -2,7 +2,6 @@
 // keeps their tables and elements tables, and answers the page's questions about them (rows to
 // show, an order to show them in, the elements of rows to draw, the scatter plot's picture).
 // The page's main thread only draws.
-import { COLUMNS } from './csv.js';
 import { blobChunks, convertInput, loadConverter, textChunks } from './convert.js';
 import { InputSample, PassedOver, whyNoRecords } from './diagnose.js';
 import { ScatterData } from './scatter-data.js';
@@ -11,10 +10,10 @@ import { CsvBytes, TableStore } from './table-store.js';
 // The converter module, put in here when the page is built.
 const CONVERTER_BASE64 = '@CONVERTER_WASM_BASE64@';
 const PROGRESS_INTERVAL_MS = 100;
-// The value columns of a row, after its first (the name and number).
-const VALUE_COLUMNS = COLUMNS.slice(1);
 
 const converter = loadConverter(Uint8Array.from(atob(CONVERTER_BASE64), (c) => c.charCodeAt(0)));
+// The page titles the table's columns as the converter's header does.
+converter.then(({ columns }) => self.postMessage({ type: 'columns', titles: columns.titles }), () => {});
 const tables = new Map();     // input id -> TableStore
 const elementTables = new Map();  // input id -> CsvBytes of the elements table
 const scatters = new Map();   // input id -> ScatterData
@@ -32,13 +31,13 @@ async function convert({ id, input, name }) {
   const pasted = typeof input === 'string';
   // The bytes of pasted text are counted as they are read.
   const size = pasted ? input.length : input.size;
-  const store = new TableStore(size);
+  self.postMessage({ type: 'started', id, size });
+  const loaded = await converter;
+  const store = new TableStore(size, loaded.columns.notNumberMarks);
   const elements = new CsvBytes(size);
   const sample = new InputSample();
   const passedOver = new PassedOver();
   let shown = 0;
-  self.postMessage({ type: 'started', id, size });
-  const loaded = await converter;
   const result = await convertInput(loaded, {
     name,
     chunks: pasted ? textChunks(input) : blobChunks(input),
@@ -92,7 +91,7 @@ async function convert({ id, input, name }) {
 // row).
 async function rows({ id, request, from, to, indices }) {
   const store = tables.get(id);
-  const { describe } = await converter;
+  const { describe, columns } = await converter;
   let wanted = indices;
   if (wanted === undefined) {
     const order = orders.get(id);
@@ -101,7 +100,8 @@ async function rows({ id, request, from, to, indices }) {
     for (let position = from; position < end; ++position) wanted.push(order ? order[position] : position);
   }
   const found = (await store.rows(wanted)).map((row) => {
-    const values = VALUE_COLUMNS.map((_, k) => row.fields[k + 1] ?? '');
+    // The value fields, after the name and number.
+    const values = columns.titles.slice(1).map((_, k) => row.fields[k + 1] ?? '');
     return { index: row.index, fields: row.fields, marked: row.marks !== 0, note: row.marks === 0 ? '' : describe(row.marks, values) };
   });
   self.postMessage({ type: 'rows', id, request, rows: found });

@@ -17,7 +17,7 @@ async function refusingProxy() {
 }
 
 const BROWSERS = {
-  chromium: (proxyPort) => puppeteer.launch({
+  chromium: (proxyPort, { dark }) => puppeteer.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: [
@@ -30,9 +30,10 @@ const BROWSERS = {
       '--no-first-run',
       `--proxy-server=http://127.0.0.1:${proxyPort}`,
       '--proxy-bypass-list=<-loopback>',
+      ...(dark ? ['--force-dark-mode'] : []),
     ],
   }),
-  firefox: (proxyPort) => puppeteer.launch({
+  firefox: (proxyPort, { dark }) => puppeteer.launch({
     browser: 'firefox',
     executablePath: '/usr/bin/firefox-esr',
     headless: true,
@@ -44,15 +45,18 @@ const BROWSERS = {
       'network.proxy.ssl_port': proxyPort,
       'network.proxy.no_proxies_on': '',
       'network.proxy.allow_hijacking_localhost': true,
+      // Pages in the dark scheme (0) or as the system has it (2).
+      'layout.css.prefers-color-scheme.content-override': dark ? 0 : 2,
     },
   }),
 };
 
-// chromium or firefox.
-export async function launch(name) {
+// chromium or firefox; with dark, its pages in the dark colour scheme (for what puppeteer cannot
+// emulate in Firefox).
+export async function launch(name, { dark = false } = {}) {
   if (!BROWSERS[name]) throw new Error(`no browser ${name}: chromium or firefox`);
   const proxy = await refusingProxy();
-  const browser = await BROWSERS[name](proxy.address().port);
+  const browser = await BROWSERS[name](proxy.address().port, { dark });
   browser.once('disconnected', () => proxy.close());
   return browser;
 }

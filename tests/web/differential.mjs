@@ -12,7 +12,7 @@ import { join } from 'node:path';
 
 import { blobChunks, convertInput, loadConverter, textChunks } from '../../web/convert.js';
 import { CsvBytes, TableStore } from '../../web/table-store.js';
-import { COLUMNS, VALUE_COLUMN_BIT, splitRow } from '../../web/csv.js';
+import { splitRow } from '../../web/csv.js';
 import { EROS } from './sample.mjs';
 
 const [converterPath, programPath, python, pythonModules] = process.argv.slice(2);
@@ -56,7 +56,7 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
       at += size;
     }
   }
-  const store = new TableStore(0, COLUMN_READ_BYTES);
+  const store = new TableStore(0, converter.columns.notNumberMarks, COLUMN_READ_BYTES);
   const elementStore = new CsvBytes();
   const result = await convertInput(converter, {
     name: 'input.txt', chunks: chunks(), onTable: (bytes) => store.addBytes(bytes), onElements: (bytes) => elementStore.addBytes(bytes),
@@ -105,6 +105,7 @@ async function checkPlotted(elementStore, notes) {
 // The notes on each row against its fields (which are not numbers), and each column as the
 // store reads it back, against the fields of each row decoded on its own.
 async function checkColumns(store, table, notes) {
+  const { titles, notNumberMarks } = converter.columns;
   const rows = [];
   for (let at = table.indexOf(10) + 1; at < table.length;) {
     const end = table.indexOf(10, at);
@@ -112,18 +113,18 @@ async function checkColumns(store, table, notes) {
     at = end + 1;
   }
   rows.forEach((fields, row) => {
-    for (let column = 1; column < COLUMNS.length; ++column) {
-      const noted = Boolean(notes.marks[row] & (1 << VALUE_COLUMN_BIT[column]));
+    for (let column = 1; column < titles.length; ++column) {
+      const noted = Boolean(notes.marks[row] & notNumberMarks[column]);
       if (noted === NUMBER.test(fields[column])) throw new Error(`row ${row}: ${JSON.stringify(fields[column])} noted as ${noted ? 'not ' : ''}a number`);
     }
   });
-  for (let column = 0; column < COLUMNS.length; ++column) {
+  for (let column = 0; column < titles.length; ++column) {
     const values = await store.column(column);
     rows.forEach((fields, row) => {
-      const notNumber = column > 0 && store.marks.values[row] & (1 << VALUE_COLUMN_BIT[column]);
+      const notNumber = column > 0 && store.marks.values[row] & notNumberMarks[column];
       const expected = column === 0 ? fields[0] : notNumber ? NaN : Number(fields[column]);
       if (!Object.is(values[row], expected)) {
-        throw new Error(`row ${row}, column ${COLUMNS[column]}: ${values[row]} read back, ${JSON.stringify(fields[column])} in the table`);
+        throw new Error(`row ${row}, column ${titles[column]}: ${values[row]} read back, ${JSON.stringify(fields[column])} in the table`);
       }
     });
   }
@@ -228,9 +229,9 @@ const SIZES = [[1], [2], [3], [7], [64], [131], [132], [4096], [1 << 20], [5, 1,
 {
   ++inputs;
   const header = native(Buffer.alloc(0)).table.toString('latin1');
-  if (header !== `${COLUMNS.join(',')}\n`) {
+  if (header !== `${converter.columns.titles.join(',')}\n`) {
     ++failures;
-    console.error(`DIFFERS: the program's header ${JSON.stringify(header)} and the page's titles ${COLUMNS.join(',')}`);
+    console.error(`DIFFERS: the program's header ${JSON.stringify(header)} and the page's titles ${converter.columns.titles.join(',')}`);
   }
 }
 

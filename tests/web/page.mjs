@@ -147,21 +147,29 @@ async function nativeTableSha256(file) {
 
 try {
   await test('the example converts to the Linux table, read back through the download link', async () => {
-    const { page, done } = await openPage();
+    let { page, done } = await openPage();
     await choose(page, ['examples/circular.txt']);
     const { table } = await expectProgramOutput(page, 'examples/circular.txt', 'circular.txt');
     assert.equal(table.name, 'circular.csv');
     const policy = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (meta) => meta.content);
     assert.match(policy, /^default-src 'none';/);
-    // The table's scrollbar takes the scheme's colours: in the dark one, dark, not a white track.
-    // (Where the browser cannot be put in the dark scheme from here, the light one is checked.)
-    const dark = await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]).then(() => true, () => false);
-    if (!dark) console.log(`# ${browserName} cannot be put in the dark scheme here: its scrollbar is checked in the light one`);
-    const [scrollbar, background] = await page.evaluate(() => [getComputedStyle(document.querySelector('#table .scroller')).scrollbarColor,
-      getComputedStyle(document.body).backgroundColor]);
-    assert.equal(background, dark ? 'rgb(21, 24, 28)' : 'rgb(251, 251, 248)', 'the scheme is on');
-    assert.equal(scrollbar, dark ? 'rgb(154, 163, 173) rgb(29, 33, 39)' : 'rgb(91, 100, 112) rgb(255, 255, 255)');
-    await done();
+    // The table's scrollbar takes the scheme's colours: in the light one, light; in the dark one,
+    // dark, not a white track. (Firefox is put in the dark scheme by a browser of its own.)
+    const schemeColours = () => page.evaluate(() => [getComputedStyle(document.body).backgroundColor,
+      getComputedStyle(document.querySelector('#table .scroller')).scrollbarColor]);
+    assert.deepEqual(await schemeColours(), ['rgb(251, 251, 248)', 'rgb(91, 100, 112) rgb(255, 255, 255)']);
+    const darkBrowser = await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }])
+      .then(() => null, () => launch(browserName, { dark: true }));
+    if (darkBrowser) {
+      await done();
+      page = await darkBrowser.newPage();
+      await page.goto(pathToFileURL(pagePath).href);
+      await choose(page, ['examples/circular.txt']);
+      await finishedRun(page, 'circular.txt');
+    }
+    assert.deepEqual(await schemeColours(), ['rgb(21, 24, 28)', 'rgb(154, 163, 173) rgb(29, 33, 39)']);
+    if (darkBrowser) await darkBrowser.close();
+    else await done();
   });
 
   await test('each input\'s Download elements link gives the elements table that python -m orbitcsv writes', async () => {
@@ -463,6 +471,23 @@ try {
     for (let k = 0; k < 100000; ++k) blocks.push(`(${k}) Body ${k}`, ...EROS.slice(1));
     await choose(page, [write('long-100000.txt', `${blocks.join('\n')}\n`)]);
     await page.waitForFunction(() => document.getElementById('table-count').textContent === '100,000 of 100,000 rows', { timeout: 60000 });
+    // The scatter plot draws 100,000 rows at one place as a point of 2 px or more each way.
+    await page.waitForFunction(() => document.getElementById('scatter-count').textContent === '100,000 of 100,000 rows drawn'
+      && document.getElementById('scatter').dataset.dots === '[]', { timeout: 30000 });
+    const point = await page.$eval('#scatter', (canvas) => {
+      const [r, g, b] = getComputedStyle(document.documentElement).getPropertyValue('--point').split(',').map(Number);
+      const { data, width } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+      const xs = [];
+      const ys = [];
+      for (let p = 0; p < data.length; p += 4) {
+        if (data[p] !== r || data[p + 1] !== g || data[p + 2] !== b || data[p + 3] < 175) continue;
+        xs.push((p / 4) % width);
+        ys.push(Math.floor(p / 4 / width));
+      }
+      const ratio = window.devicePixelRatio || 1;
+      return { pixels: xs.length, across: (Math.max(...xs) - Math.min(...xs) + 1) / ratio, down: (Math.max(...ys) - Math.min(...ys) + 1) / ratio };
+    });
+    assert.ok(point.pixels > 0 && point.across >= 2 && point.down >= 2, `the crowded point: ${JSON.stringify(point)}`);
     // Tab from the first control to the last: each once, the table once, never the document. (A
     // group of radio buttons is one stop, its checked button.)
     const controls = await page.$$eval('button, input, textarea, a[href], [tabindex="0"]', (all) => all
