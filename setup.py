@@ -23,8 +23,8 @@ setup(
     ext_modules=[
         Pybind11Extension(
             "orbitcsv._core",
-            ["python/_core.cpp", *(f"src/{name}" for name in core)],
-            include_dirs=["src"],
+            ["python/_core.cpp", "python/module_memory.cpp", *(f"src/{name}" for name in core)],
+            include_dirs=["src", "python"],
             define_macros=[("ORBITCSV_VERSION", f'"{version}"')],
             libraries=["shell32"] if sys.platform == "win32" else [],
             cxx_std=20,

@@ -6,8 +6,10 @@
 #include "byte_io.hpp"
 #include "element_block.hpp"
 #include "labeled_elements.hpp"
+#include "messages.hpp"
 #include "orbit_record.hpp"
 #include "platform.hpp"
+#include "module_memory.hpp"
 #include "record_values.hpp"
 
 #include <pybind11/numpy.h>
@@ -103,51 +105,78 @@ File file_from_handle(std::intptr_t handle) {
     }
 }
 
-// The input: an open file read through the platform, bytes in memory, or a Python file object
-// read through its readinto (or read), with the GIL taken for each call.
-class python_source final : public byte_source {
+// An open file read through the platform, the GIL let go; signal handlers get their turn
+// between reads, and at once after a read that a signal interrupted.
+class handle_source final : public byte_source {
 public:
-    explicit python_source(pending_error& errors) : errors_(errors) {}
+    handle_source(pending_error& errors, signal_turns& signals) : errors_(errors), signals_(signals) {}
+    void open(std::intptr_t handle) { file_ = file_from_handle(handle); }
 
-    void from_handle(std::intptr_t handle) {
-        kind_ = kind::handle;
-        file_ = file_from_handle(handle);
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
+        for (bool interrupted = false;; interrupted = true) {
+            if (signals_.raised(errors_, interrupted)) return READ_FAILED;
+            const std::ptrdiff_t got = platform::read_some(file_, into, capacity, true);
+            if (got == platform::READ_INTERRUPTED) continue;
+            if (got >= 0) return got;
+            error_number_ = platform::last_error();
+            return READ_FAILED;
+        }
     }
-    // Bytes that stay as they are while they are read: the buffer is held until release().
-    void from_buffer(const py::object& data) {
-        kind_ = kind::memory;
+
+    // The system's reason for the latest failed read, as an errno value.
+    int error_number() const { return error_number_; }
+
+private:
+    pending_error& errors_;
+    signal_turns& signals_;
+    platform::file file_{};
+    int error_number_ = 0;
+};
+
+// Bytes that stay as they are while they are read: the buffer is held until release().
+class buffer_source final : public byte_source {
+public:
+    buffer_source(pending_error& errors, signal_turns& signals) : errors_(errors), signals_(signals) {}
+    void open(const py::object& data) {
         if (PyObject_GetBuffer(data.ptr(), &buffer_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
         holding_buffer_ = true;
         memory_ = {static_cast<const char*>(buffer_.buf), static_cast<std::size_t>(buffer_.len)};
     }
-    // A file object's readinto, or failing that its read.
-    void from_reader(const py::object& readinto, const py::object& read) {
-        kind_ = kind::reader;
+
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
+        if (signals_.raised(errors_)) return READ_FAILED;
+        const std::size_t count = std::min(capacity, memory_.size());
+        std::memcpy(into, memory_.data(), count);
+        memory_.remove_prefix(count);
+        return static_cast<std::ptrdiff_t>(count);
+    }
+
+    // With the GIL held.
+    void release() {
+        if (holding_buffer_) PyBuffer_Release(&buffer_);
+        holding_buffer_ = false;
+        memory_ = {};
+    }
+
+private:
+    pending_error& errors_;
+    signal_turns& signals_;
+    Py_buffer buffer_{};
+    bool holding_buffer_ = false;
+    std::string_view memory_;
+};
+
+// A Python file object read through its readinto (or read), with the GIL taken for each call.
+class file_object_source final : public byte_source {
+public:
+    explicit file_object_source(pending_error& errors) : errors_(errors) {}
+    // Its readinto, or failing that its read.
+    void open(const py::object& readinto, const py::object& read) {
         if (!readinto.is_none()) readinto_ = readinto;
         if (!read.is_none()) read_ = read;
     }
 
     std::ptrdiff_t read_some(char* into, std::size_t capacity) override {
-        switch (kind_) {
-            case kind::handle:
-                for (bool interrupted = false;; interrupted = true) {
-                    if (signals_.raised(errors_, interrupted)) return READ_FAILED;
-                    const std::ptrdiff_t got = platform::read_some(file_, into, capacity, true);
-                    if (got == platform::READ_INTERRUPTED) continue;
-                    if (got >= 0) return got;
-                    error_number_ = platform::last_error();
-                    return READ_FAILED;
-                }
-            case kind::memory: {
-                if (signals_.raised(errors_)) return READ_FAILED;
-                const std::size_t count = std::min(capacity, memory_.size());
-                std::memcpy(into, memory_.data(), count);
-                memory_.remove_prefix(count);
-                return static_cast<std::ptrdiff_t>(count);
-            }
-            case kind::reader:
-                break;
-        }
         py::gil_scoped_acquire gil;
         try {
             const std::ptrdiff_t got = readinto_ ? read_into(into, capacity) : read_copy(into, capacity);
@@ -159,21 +188,15 @@ public:
         }
     }
 
-    // The system's reason for the latest failed read of an open file, as an errno value.
-    int error_number() const { return error_number_; }
-
     // With the GIL held: drops the references to Python objects.
     void release() {
-        if (holding_buffer_) PyBuffer_Release(&buffer_);
-        holding_buffer_ = false;
         readinto_ = {};
         read_ = {};
         unread_ = {};
+        unread_left_ = 0;
     }
 
 private:
-    enum class kind { handle, memory, reader };
-
     // readinto() fills the scanner's buffer itself, through a view that is let go at once, so
     // that a file object that kept it could not write into the buffer later.
     std::ptrdiff_t read_into(char* into, std::size_t capacity) {
@@ -216,18 +239,48 @@ private:
     }
 
     pending_error& errors_;
-    signal_turns signals_;
-    kind kind_ = kind::memory;
-    platform::file file_{};
-    int error_number_ = 0;
-    Py_buffer buffer_{};
-    bool holding_buffer_ = false;
-    std::string_view memory_;
     py::object readinto_;
     py::object read_;
     py::object unread_;
     const char* unread_at_ = nullptr;
     std::size_t unread_left_ = 0;
+};
+
+// The input, whichever kind it is: what the scanner reads from.
+class python_source final : public byte_source {
+public:
+    explicit python_source(pending_error& errors) : handle_(errors, signals_), buffer_(errors, signals_), file_object_(errors) {}
+
+    void from_handle(std::intptr_t handle) {
+        handle_.open(handle);
+        chosen_ = &handle_;
+    }
+    void from_buffer(const py::object& data) {
+        buffer_.open(data);
+        chosen_ = &buffer_;
+    }
+    void from_reader(const py::object& readinto, const py::object& read) {
+        file_object_.open(readinto, read);
+        chosen_ = &file_object_;
+    }
+
+    std::ptrdiff_t read_some(char* into, std::size_t capacity) override { return chosen_->read_some(into, capacity); }
+
+    // The system's reason for the latest failed read of an open file, as an errno value.
+    int error_number() const { return handle_.error_number(); }
+
+    // With the GIL held: lets go of what Python lent.
+    void release() {
+        buffer_.release();
+        file_object_.release();
+    }
+
+private:
+    signal_turns signals_;
+    handle_source handle_;
+    buffer_source buffer_;
+    file_object_source file_object_;
+    byte_source* chosen_ = &buffer_;
 };
 
 // The table as one bytes object, grown as it is written (a large one by remapping its memory,
@@ -365,7 +418,7 @@ public:
     growing_column(const growing_column&) = delete;
     growing_column& operator=(const growing_column&) = delete;
     ~growing_column() {
-        if (data_ != nullptr) platform::unmap_growing(data_, capacity_ * ROW_BYTES);
+        if (data_ != nullptr) memory::unmap_growing(data_, capacity_ * ROW_BYTES);
     }
 
     // The next row's place (its `width` values), with the GIL let go or held.
@@ -391,7 +444,7 @@ public:
         const py::capsule owner(held, [](void* pointer) {
             auto* const column = static_cast<owned*>(pointer);
             if (column->release != nullptr) column->release(column->data, column->rows * width);
-            platform::unmap_growing(column->data, column->bytes);
+            memory::unmap_growing(column->data, column->bytes);
             delete column;
         });
         std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(held->rows)};
@@ -410,8 +463,8 @@ private:
 
     void grow() {
         const std::size_t capacity = std::max(2 * capacity_, FIRST_ROWS);
-        T* const grown = static_cast<T*>(data_ == nullptr ? platform::map_growing(capacity * ROW_BYTES)
-                                                          : platform::grow_mapping(data_, capacity_ * ROW_BYTES, capacity * ROW_BYTES));
+        T* const grown = static_cast<T*>(data_ == nullptr ? memory::map_growing(capacity * ROW_BYTES)
+                                                          : memory::grow_mapping(data_, capacity_ * ROW_BYTES, capacity * ROW_BYTES));
         if (grown == nullptr) throw std::bad_alloc();
         data_ = grown;
         capacity_ = capacity;
@@ -431,18 +484,18 @@ private:
 class large_page_arenas {
 public:
     large_page_arenas() {
-        if (!platform::arenas_in_large_pages() || users_++ > 0) return;
+        if (!memory::arenas_in_large_pages() || users_++ > 0) return;
         PyObject_GetArenaAllocator(&own_);
-        PyObjectArenaAllocator large{nullptr, [](void*, std::size_t bytes) { return platform::map_arena(bytes); },
-                                     [](void*, void* arena, std::size_t bytes) { platform::unmap_arena(arena, bytes); }};
+        PyObjectArenaAllocator large{nullptr, [](void*, std::size_t bytes) { return memory::map_arena(bytes); },
+                                     [](void*, void* arena, std::size_t bytes) { memory::unmap_arena(arena, bytes); }};
         PyObject_SetArenaAllocator(&large);
     }
     large_page_arenas(const large_page_arenas&) = delete;
     large_page_arenas& operator=(const large_page_arenas&) = delete;
     ~large_page_arenas() {
-        if (!platform::arenas_in_large_pages() || --users_ > 0) return;
+        if (!memory::arenas_in_large_pages() || --users_ > 0) return;
         PyObject_SetArenaAllocator(&own_);
-        platform::release_spare_arena();
+        memory::release_spare_arena();
     }
 
 private:
@@ -546,23 +599,19 @@ public:
             record_lengths_.reset(new std::size_t[BATCH_ROWS * RECORD_FIELDS]);
         }
         record_texts_->clear();
-        std::size_t found = 0;
-        {
-            py::gil_scoped_release unlocked;
-            for (; found < count && next_block(); ++found) {
-                convert_block(block_, record_);
-                std::size_t* lengths = record_lengths_.get() + found * RECORD_FIELDS;
-                const auto keep = [&](std::string_view text) {
-                    record_texts_->add(text);
-                    *lengths++ = text.size();
-                };
-                keep(record_.name.view());
-                keep(record_.number.view());
-                for (const auto field : VALUE_FIELDS) keep((record_.*field).view());
-            }
-        }
-        errors_.raise();
-        if (found < count) raise_if_read_failed();
+        bool ended = false;
+        const std::size_t found = read_batch(count, [] { return true; }, ended, [&](std::size_t row) {
+            convert_block(block_, record_);
+            std::size_t* lengths = record_lengths_.get() + row * RECORD_FIELDS;
+            const auto keep = [&](std::string_view text) {
+                record_texts_->add(text);
+                *lengths++ = text.size();
+            };
+            keep(record_.name.view());
+            keep(record_.number.view());
+            for (const auto field : VALUE_FIELDS) keep((record_.*field).view());
+        });
+        if (ended) raise_if_read_failed();
         auto* const type = reinterpret_cast<PyTypeObject*>(record_type.ptr());
         py::list made(found);
         std::size_t at = 0;
@@ -589,32 +638,25 @@ public:
         text_batch texts(BATCH_ROWS * 2 * NAME_BYTES + NOTE_BATCH_BYTES);
         std::unique_ptr<std::size_t[]> text_ends(new std::size_t[BATCH_ROWS * TEXTS_PER_ROW]);
         const py::str no_note("");
-        for (bool more = true; more;) {
-            std::size_t batch = 0;
+        for (bool ended = false; !ended;) {
             texts.clear();
-            {
-                py::gil_scoped_release unlocked;
-                for (; batch < BATCH_ROWS && texts.has_room(2 * NAME_BYTES + NOTE_CAPACITY); ++batch) {
-                    if (!next_block()) {
-                        more = false;
-                        break;
-                    }
-                    reader_.read(lines_of_block(scanner_, block_), elements_);
-                    *columns.lines.add() = static_cast<std::int64_t>(elements_.line);
-                    std::copy(std::begin(elements_.values), std::end(elements_.values), columns.values.add());
-                    *columns.numbers.add() = elements_.has_number ? elements_.number : 0;
-                    *columns.number_missing.add() = !elements_.has_number;
-                    *columns.centers.add() = static_cast<std::uint8_t>(elements_.center);
-                    std::size_t* const ends = text_ends.get() + batch * TEXTS_PER_ROW;
-                    texts.add(elements_.name);
-                    ends[0] = texts.used();
-                    texts.add(elements_.designation);
-                    ends[1] = texts.used();
-                    char note[NOTE_CAPACITY];
-                    texts.add({note, describe_elements(elements_, note)});
-                    ends[2] = texts.used();
-                }
-            }
+            const auto room = [&] { return texts.has_room(2 * NAME_BYTES + NOTE_CAPACITY); };
+            const std::size_t batch = read_batch(BATCH_ROWS, room, ended, [&](std::size_t row) {
+                reader_.read(lines_of_block(scanner_, block_), elements_);
+                *columns.lines.add() = static_cast<std::int64_t>(elements_.line);
+                std::copy(std::begin(elements_.values), std::end(elements_.values), columns.values.add());
+                *columns.numbers.add() = elements_.has_number ? elements_.number : 0;
+                *columns.number_missing.add() = !elements_.has_number;
+                *columns.centers.add() = static_cast<std::uint8_t>(elements_.center);
+                std::size_t* const ends = text_ends.get() + row * TEXTS_PER_ROW;
+                texts.add(elements_.name);
+                ends[0] = texts.used();
+                texts.add(elements_.designation);
+                ends[1] = texts.used();
+                char note[NOTE_CAPACITY];
+                texts.add({note, describe_elements(elements_, note)});
+                ends[2] = texts.used();
+            });
             // The batch's texts: None for a missing name or designation, the one empty text for no
             // note, and a note the same as the one before the same object.
             std::size_t start = 0;
@@ -649,7 +691,6 @@ public:
                 Py_INCREF(note);
                 *columns.notes.add() = note;
             }
-            errors_.raise();
         }
         raise_if_read_failed();
         return columns.take();
@@ -657,6 +698,26 @@ public:
 
 private:
     bool next_block() { return !errors_.any() && scanner_.find_element_block(block_); }
+
+    // Up to `most` blocks, while room() holds, each handed to take(row) as it is found, with the
+    // GIL let go; `ended` is set where the input (or a Python error) ended them. Returns how many;
+    // a Python error raised meanwhile is raised then.
+    template <class Room, class Take>
+    std::size_t read_batch(std::size_t most, Room room, bool& ended, Take take) {
+        std::size_t count = 0;
+        {
+            py::gil_scoped_release unlocked;
+            for (; count < most && room(); ++count) {
+                if (!next_block()) {
+                    ended = true;
+                    break;
+                }
+                take(count);
+            }
+        }
+        errors_.raise();
+        return count;
+    }
 
     // The number of rows, or nothing when the sink failed with no Python error to raise.
     std::optional<std::int64_t> write_table(byte_sink& sink, char* storage, bool elements) {
@@ -721,6 +782,32 @@ PYBIND11_MODULE(_core, module) {
     for (const std::string_view name : orbitcsv::ELEMENT_NAMES) elements.append(py::str(name.data(), name.size()));
     module.attr("ELEMENT_NAMES") = py::tuple(elements);
     module.attr("KM_PER_AU") = orbitcsv::KM_PER_AU;
+    // The program's messages, %s where a file's name goes, without their line feeds.
+    namespace messages = orbitcsv::messages;
+    const std::pair<const char*, std::string_view> program_messages[] = {
+        {"CANNOT_OPEN_INPUT", messages::CANNOT_OPEN_INPUT},   {"CANNOT_OPEN_OUTPUT", messages::CANNOT_OPEN_OUTPUT},
+        {"OUTPUT_IS_INPUT", messages::OUTPUT_IS_INPUT},       {"CANNOT_READ_INPUT", messages::CANNOT_READ_INPUT},
+        {"CANNOT_READ_STDIN", messages::CANNOT_READ_STDIN},   {"CANNOT_WRITE_OUTPUT", messages::CANNOT_WRITE_OUTPUT},
+        {"CANNOT_WRITE_STDOUT", messages::CANNOT_WRITE_STDOUT}};
+    py::dict message_texts;
+    for (const auto& [key, text] : program_messages) message_texts[key] = py::str(text.data(), text.size() - 1);
+    module.attr("MESSAGES") = message_texts;
+    module.def(
+        "summary",
+        [](std::int64_t records) {
+            struct text_sink final : orbitcsv::byte_sink {
+                bool write_all(std::string_view bytes) override {
+                    text.append(bytes);
+                    return true;
+                }
+                std::string text;
+            } sink;
+            char scratch[64];
+            messages::write_summary(sink, records, scratch);
+            sink.text.pop_back();  // its line feed
+            return sink.text;
+        },
+        "The program's summary line for a table of `records` rows, without its line feed.");
     // Raised with (errno, strerror) where the system gave a reason; orbitcsv words them as the
     // program does, as its ReadError and WriteError.
     static py::exception<orbitcsv::python::read_failure> read_failure(module, "ReadFailure", PyExc_OSError);

@@ -147,16 +147,4 @@ int last_error() {
     }
 }
 
-// Large pages on Windows need a privilege that programs seldom have; the C runtime's realloc does
-// the growing.
-void* map_growing(std::size_t bytes) { return std::malloc(bytes); }
-void* grow_mapping(void* memory, std::size_t, std::size_t new_bytes) { return std::realloc(memory, new_bytes); }
-void unmap_growing(void* memory, std::size_t) { std::free(memory); }
-
-// The interpreter frees its own arenas with VirtualFree, which these could not match.
-bool arenas_in_large_pages() { return false; }
-void* map_arena(std::size_t) { return nullptr; }
-void unmap_arena(void*, std::size_t) {}
-void release_spare_arena() {}
-
 }  // namespace orbitcsv::platform

@@ -117,6 +117,12 @@ COLUMNS: list[str] = ["line", "name", "number", "designation", *VALUE_COLUMNS, "
 _RECORDS_PER_BATCH = 1024
 
 
+def _message(key: str, name: Optional[str] = None) -> str:
+    """The program's message `key`, with `name` where the file's name goes."""
+    text = _core.MESSAGES[key]
+    return text if name is None else text.replace("%s", name, 1)
+
+
 def _with_message(error: OSError, message: str) -> OSError:
     """An error of the same kind as `error` (and its errno), saying `message`."""
     try:
@@ -130,7 +136,7 @@ def _with_message(error: OSError, message: str) -> OSError:
 def _write_error(error: OSError, output_name: Optional[str], filename: Optional[str] = None) -> WriteError:
     """The program's words for a failure to write the output named `output_name` (None for
     standard output), with the system's reason; `filename` is the file's name where it has one."""
-    message = "Cannot write standard output" if output_name is None else f"Cannot write output file {output_name}"
+    message = _message("CANNOT_WRITE_STDOUT") if output_name is None else _message("CANNOT_WRITE_OUTPUT", output_name)
     return WriteError(message, error.errno, error.strerror, filename)
 
 
@@ -193,7 +199,7 @@ class _Input:
             try:
                 self.file = open(source, "rb", buffering=0)
             except OSError as error:
-                raise _with_message(error, f"Cannot open input file {self.name}") from error
+                raise _with_message(error, _message("CANNOT_OPEN_INPUT", self.name)) from error
             self.handle = _handle(self.file.fileno())
             self.conversion.from_handle(self.handle)
         elif isinstance(source, (bytes, bytearray, memoryview)):
@@ -224,14 +230,14 @@ class _Input:
             self.conversion.from_buffer(_contiguous(view))
 
     def read_error(self, error: OSError) -> ReadError:
-        message = "Cannot read standard input" if self.name is None else f"Cannot read input file {self.name}"
+        message = _message("CANNOT_READ_STDIN") if self.name is None else _message("CANNOT_READ_INPUT", self.name)
         return ReadError(message, error.errno, error.strerror, self.filename)
 
     def refuse_to_overwrite(self, target: Union[int, bytes], name: str) -> None:
         """Raises when writing to `target` (an open file's handle, or a file name as bytes) would
         destroy the file this reads: the same file, however it is reached."""
         if self.handle is not None and _core.writes_over(self.handle, target):
-            raise OSError(f"Output file {name} is the input file")
+            raise OSError(_message("OUTPUT_IS_INPUT", name))
 
     def run(self, work: Callable[[Any], Any], output_name: Optional[str] = None, output_filename: Optional[str] = None) -> Any:
         """work(conversion), with its failures worded as the program words them: reading the
@@ -332,7 +338,7 @@ def _convert_to_file(given: _Input, target: Union[str, os.PathLike[str]], elemen
     try:
         output = open(target, "wb", buffering=0)
     except OSError as error:
-        raise _with_message(error, f"Cannot open output file {name}") from error
+        raise _with_message(error, _message("CANNOT_OPEN_OUTPUT", name)) from error
     try:
         rows: int = given.run(lambda conversion: conversion.table(_handle(output.fileno()), elements), name, name)
     except BaseException:

@@ -12,7 +12,7 @@ import os
 import sys
 from typing import BinaryIO, List, Optional, Union
 
-from . import _core, _handle, _write_error, convert_elements, read_table
+from . import _core, _handle, _message, _write_error, convert_elements, read_table
 
 _FAILED = 2
 
@@ -29,7 +29,7 @@ def _same_file(input_name: str, output_name: str) -> bool:
 def _write_ecsv(source: Union[str, BinaryIO], input_name: Optional[str], output_name: Optional[str]) -> int:
     table = read_table(source)
     if output_name is not None and input_name is not None and _same_file(input_name, output_name):
-        raise OSError(f"Output file {output_name} is the input file")
+        raise OSError(_message("OUTPUT_IS_INPUT", output_name))
     try:
         table.write(sys.stdout if output_name is None else output_name, format="ascii.ecsv", overwrite=True)
         if output_name is None:
@@ -57,7 +57,7 @@ def main(arguments: List[str]) -> int:
     except OSError as error:
         print(error, file=sys.stderr)
         return _FAILED
-    print(f"{rows} record{'' if rows == 1 else 's'} written.", file=sys.stderr)
+    print(_core.summary(rows), file=sys.stderr)
     return 0
 
 

@@ -1,14 +1,16 @@
 # The types of the compiled core, for type checkers; orbitcsv/__init__.py is its one user.
-from typing import Any, Callable, Optional, Tuple, Union
+from typing import Any, Callable, Dict, Optional, Tuple, Union
 
 __version__: str
 CENTER_NAMES: Tuple[str, ...]
 ELEMENT_NAMES: Tuple[str, ...]
 KM_PER_AU: float
+MESSAGES: Dict[str, str]
 
 class ReadFailure(OSError): ...
 class WriteFailure(OSError): ...
 
+def summary(records: int) -> str: ...
 def writes_over(source: int, target: Union[int, bytes]) -> bool: ...
 
 class Conversion:

@@ -240,6 +240,8 @@ def test_the_gil_is_let_go_while_the_core_converts():
 INTERRUPTED = r"""
 import json, os, signal, sys, threading, time
 import orbitcsv
+# Loaded now, so that each signal lands in a call's reading rather than in a first import.
+import astropy.table, astropy.time, astropy.units, astropy.utils.masked, numpy, pandas
 
 fifo, target, blocks = sys.argv[1], sys.argv[2], sys.argv[3].encode()
 writer = os.open(fifo, os.O_RDWR)  # held open for writing: the FIFO's reader waits for more
