@@ -183,6 +183,12 @@ const scatter = new ScatterPlot($('scatter'), {
   count: $('scatter-count'), tip: $('scatter-tip'), hint: $('scatter-hint'),
   ask: (message) => ask({ ...message, id: viewed.id }),
 });
+// What each picture drew stays on its canvas as data attributes, where the page's tests read it.
+for (const canvas of [$('orbits'), $('scatter')]) {
+  canvas.addEventListener('drawn', ({ detail }) => {
+    for (const [key, value] of Object.entries(detail)) canvas.dataset[key] = JSON.stringify(value);
+  });
+}
 
 // Asks the worker for the rows in the run's order, saying what it does meanwhile (a sort or a
 // filter of millions of rows takes a moment); an answer to a question asked since is let go.

@@ -17,7 +17,8 @@ const KEY_ZOOM = 0.8;
 const POINT_CSS_PIXELS = 2;
 // How near (CSS pixels) a point must be to the pointer to be named.
 const NAMING_DISTANCE = 8;
-const NOTED_DOTS = 20;
+// How many of the scatter plot's dots its 'drawn' event places.
+const ANNOUNCED_DOTS = 20;
 
 const drawnCount = (drawn, all) => `${drawn.toLocaleString('en')} of ${all.toLocaleString('en')} ${all === 1 ? 'row' : 'rows'} drawn`;
 
@@ -95,6 +96,13 @@ function drawAxes(context, area, range, labels, palette) {
 
 function plotArea(width, height) {
   return { left: MARGIN.left, top: MARGIN.top, width: width - MARGIN.left - MARGIN.right, height: height - MARGIN.top - MARGIN.bottom };
+}
+
+// Each picture, once drawn, fires 'drawn' on its canvas with what it drew (the orbit view: where
+// the planets' names went; the scatter plot: its view and where its first dots are), so that
+// whoever looks on need not read the pixels.
+function announceDrawn(canvas, drawn) {
+  canvas.dispatchEvent(new CustomEvent('drawn', { detail: drawn }));
 }
 
 function showTip(tip, text, x, y) {
@@ -184,8 +192,7 @@ export class OrbitView {
   }
 
   // Each planet's name beside its orbit where it finds room, in the largest font that does, clear
-  // of the orbits drawn where it can be; the boxes are noted on the canvas (data-labels) for the
-  // page's tests.
+  // of the orbits drawn where it can be; the canvas's 'drawn' event tells where they went.
   drawPlanetNames(context, radii, centre, area, paths, palette) {
     const sizes = PLANETS.map(({ name }) => LABEL_FONTS.map((font) => {
       context.font = `${font}px system-ui, sans-serif`;
@@ -200,7 +207,7 @@ export class OrbitView {
       context.font = `${box.font}px system-ui, sans-serif`;
       context.fillText(PLANETS[k].name, box.x, box.y + 1);
     });
-    this.canvas.dataset.labels = JSON.stringify({ radii, centre, boxes: boxes.map((box, k) => box && { name: PLANETS[k].name, ...box }) });
+    announceDrawn(this.canvas, { labels: { radii, centre, boxes: boxes.map((box, k) => box && { name: PLANETS[k].name, ...box }) } });
   }
 
   // The legend: each orbit's name in its colour, then the rows that could not be drawn and why;
@@ -474,12 +481,10 @@ export class ScatterPlot {
       context.stroke();
     }
     drawAxes(context, area, this.range, { x: 'a (au)', y: this.against === 'e' ? 'e' : 'i (°)' }, palette);
-    // What is drawn, for the page's tests: the view, and where the first few dots are.
-    this.canvas.dataset.view = JSON.stringify(this.range);
     const dots = [];
-    for (let k = 0; picture.dots && k < Math.min(picture.dots.length, 2 * NOTED_DOTS); k += 2) {
+    for (let k = 0; picture.dots && k < Math.min(picture.dots.length, 2 * ANNOUNCED_DOTS); k += 2) {
       dots.push([area.left + picture.dots[k] / ratio, area.top + picture.dots[k + 1] / ratio]);
     }
-    this.canvas.dataset.dots = JSON.stringify(dots);
+    announceDrawn(this.canvas, { view: this.range, dots });
   }
 }
