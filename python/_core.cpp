@@ -40,6 +40,11 @@ struct write_failure {
     int error_number;
 };
 
+// The module's ReadFailure and WriteFailure, made when it is imported.
+struct {
+    py::handle read, write;
+} failure_types;
+
 // A Python error raised while the core ran (by a file object, or for want of memory), kept until
 // the core has returned, so that it never unwinds through the core.
 class pending_error {
@@ -53,13 +58,22 @@ public:
         side_ = where;
     }
     bool any() const { return error_.has_value(); }
-    side raised_by() const { return side_; }
+    // Raises the kept error. This is where a failure is told to be the input's or the output's:
+    // an OSError of a file object becomes a ReadFailure or WriteFailure with its errno and
+    // strerror, caused by it; anything else (a signal handler's error, a MemoryError) is raised
+    // as it is.
     void raise() {
-        if (error_) {
-            py::error_already_set error = std::move(*error_);
-            error_.reset();
-            throw error;
-        }
+        if (!error_) return;
+        py::error_already_set error = std::move(*error_);
+        error_.reset();
+        if (side_ == side::neither || !error.matches(PyExc_OSError)) throw error;
+        const py::handle kind = side_ == side::reading ? failure_types.read : failure_types.write;
+        py::object original = error.value();
+        if (error.trace()) PyException_SetTraceback(original.ptr(), error.trace().ptr());
+        const py::object failure = kind(original.attr("errno"), original.attr("strerror"));
+        PyException_SetCause(failure.ptr(), original.release().ptr());
+        PyErr_SetObject(kind.ptr(), failure.ptr());
+        throw py::error_already_set();
     }
 
 private:
@@ -553,20 +567,6 @@ public:
     }
 
     python_source& source() { return source_; }
-    // What raised the latest Python error: "read" for the input, "write" for the output, None
-    // for neither (a signal handler).
-    py::object failed_in() const {
-        switch (errors_.raised_by()) {
-            case pending_error::side::reading:
-                return py::str("read");
-            case pending_error::side::writing:
-                return py::str("write");
-            case pending_error::side::neither:
-                break;
-        }
-        return py::none();
-    }
-
     // The whole table, or with `elements` the elements table, as bytes (target None), to an open
     // file (an int handle) or through a write function; returns the bytes, or the number of rows.
     py::object table(const py::object& target, bool elements) {
@@ -808,10 +808,12 @@ PYBIND11_MODULE(_core, module) {
             return sink.text;
         },
         "The program's summary line for a table of `records` rows, without its line feed.");
-    // Raised with (errno, strerror) where the system gave a reason; orbitcsv words them as the
-    // program does, as its ReadError and WriteError.
+    // Raised with (errno, strerror) where the system gave a reason, and for a file object's
+    // OSError, caused by it; orbitcsv words them as the program does, as its ReadError and
+    // WriteError.
     static py::exception<orbitcsv::python::read_failure> read_failure(module, "ReadFailure", PyExc_OSError);
     static py::exception<orbitcsv::python::write_failure> write_failure(module, "WriteFailure", PyExc_OSError);
+    orbitcsv::python::failure_types = {read_failure, write_failure};
     py::register_exception_translator([](std::exception_ptr thrown) {
         const auto raise = [](const py::object& kind, int error_number) {
             if (error_number == 0) {
@@ -840,7 +842,6 @@ PYBIND11_MODULE(_core, module) {
         .def("from_reader", [](conversion& self, const py::object& readinto, const py::object& read) {
             self.source().from_reader(readinto, read);
         })
-        .def_property_readonly("failed_in", &conversion::failed_in)
         .def("table", &conversion::table, py::arg("target"), py::arg("elements") = false)
         .def("records", &conversion::records)
         .def("columns", &conversion::columns);

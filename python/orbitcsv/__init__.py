@@ -241,22 +241,15 @@ class _Input:
 
     def run(self, work: Callable[[Any], Any], output_name: Optional[str] = None, output_filename: Optional[str] = None) -> Any:
         """work(conversion), with its failures worded as the program words them: reading the
-        input, and writing the output named `output_name` (a file named `output_filename`). An
-        OSError that a file object raises is one of those failures; any other error it raises, or
-        a signal handler raises, passes through unchanged."""
+        input, and writing the output named `output_name` (a file named `output_filename`). The
+        core tells which failed, an OSError of a file object's the cause; any other error, or
+        one a signal handler raises, passes through unchanged."""
         try:
             return work(self.conversion)
         except _core.ReadFailure as error:
-            raise self.read_error(error) from None
+            raise self.read_error(error) from error.__cause__
         except _core.WriteFailure as error:
-            raise _write_error(error, output_name, output_filename) from None
-        except OSError as error:
-            failed_in = self.conversion.failed_in
-            if failed_in == "write":
-                raise _write_error(error, output_name, output_filename) from error
-            if failed_in == "read":
-                raise self.read_error(error) from error
-            raise
+            raise _write_error(error, output_name, output_filename) from error.__cause__
 
     def close(self) -> None:
         if self.file is not None:
