@@ -3,6 +3,8 @@
 // under Node, to hold the page to the Linux program byte for byte.
 import { splitRow } from './csv.js';
 
+const LINE_FEED = 0x0a;
+
 // The C library's stdio comes along with snprintf and strtod, and with it three file calls that
 // the converter never makes; should one be made, it fails as on a closed file.
 const WASI_ERRNO_BADF = 8;
@@ -137,7 +139,23 @@ export async function loadConverter(wasmBytes) {
     const length = exports.describe(rowMarks);
     return decoder.decode(view(Uint8Array, exports.note_text(), length));
   };
-  return { exports, io, memory, codes, marks, columns, describe };
+  // Numbers as the converter reads a row's values: `texts` (bytes) holds their texts, each ended
+  // by a line feed; their values go to `into` from `at` on, NaN for a text that is not a number.
+  // The texts pass through the converter's memory as many at a time as it takes.
+  const [textsAt, textsCapacity, valuesAt] = [exports.number_texts(), exports.number_texts_capacity(), exports.number_values()];
+  const readNumbers = (texts, into, at = 0) => {
+    for (let from = 0; from < texts.length;) {
+      let end = Math.min(texts.length, from + textsCapacity);
+      if (end < texts.length) end = texts.lastIndexOf(LINE_FEED, end - 1) + 1;
+      if (end <= from) throw new RangeError(`a number text of over ${textsCapacity} bytes`);
+      view(Uint8Array, textsAt, end - from).set(texts.subarray(from, end));
+      const count = exports.read_numbers(end - from);
+      into.set(view(Float64Array, valuesAt, count), at);
+      at += count;
+      from = end;
+    }
+  };
+  return { exports, io, memory, codes, marks, columns, describe, readNumbers };
 }
 
 // Converts one input as the program converts one file. `chunks` gives its bytes (an async

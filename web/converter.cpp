@@ -220,3 +220,25 @@ extern "C" [[clang::export_name("csv_header_length")]] std::uint32_t csv_header_
 extern "C" [[clang::export_name("not_number_mark")]] std::uint32_t not_number_mark(std::uint32_t column) {
     return column == 0 || column > VALUE_COUNT ? 0 : row_marks{1} << (column - 1);
 }
+
+// The page reads the tables' numbers (a column to sort by, the elements of the rows it draws) as
+// the core reads a value: their texts are put at number_texts, each ended by a line feed, and
+// read_numbers(length) puts their values at number_values, NaN for a text that is not a number,
+// and returns how many. A text is at most a line, which is what the core reads a value from.
+namespace {
+constexpr std::size_t NUMBER_TEXT_BYTES = 64 * 1024;
+char number_texts_storage[NUMBER_TEXT_BYTES];
+double number_values_storage[NUMBER_TEXT_BYTES];  // as many as texts fit: an empty one is a line feed
+}  // namespace
+
+extern "C" [[clang::export_name("number_texts")]] char* number_texts() { return number_texts_storage; }
+extern "C" [[clang::export_name("number_texts_capacity")]] std::uint32_t number_texts_capacity() { return NUMBER_TEXT_BYTES; }
+extern "C" [[clang::export_name("number_values")]] const double* number_values() { return number_values_storage; }
+extern "C" [[clang::export_name("read_numbers")]] std::uint32_t read_numbers(std::uint32_t length) {
+    std::string_view texts(number_texts_storage, std::min<std::size_t>(length, NUMBER_TEXT_BYTES));
+    std::uint32_t count = 0;
+    for (std::size_t end; (end = texts.find('\n')) != std::string_view::npos; texts.remove_prefix(end + 1)) {
+        number_values_storage[count++] = number_value(texts.substr(0, end));
+    }
+    return count;
+}

@@ -49,13 +49,6 @@ export function rowField(row, column) {
 
 const COMMA = 0x2c;
 const QUOTE = 0x22;
-const DIGIT_0 = 0x30;
-const POINT = 0x2e;
-const MINUS = 0x2d;
-const PLUS = 0x2b;
-// Exact powers of ten: a whole number below 2^53 divided by one of them is rounded once.
-const POWERS_OF_TEN = Array.from({ length: 23 }, (_, power) => 10 ** power);
-const MOST_EXACT_DIGITS = 15;
 
 // Where the field that begins at row[at] ends (its comma, or `to`, the row's end): a quoted
 // field goes to its closing quote (a doubled one is a quote inside it), then to the comma. The
@@ -82,33 +75,4 @@ export function fieldStart(bytes, from, to, column) {
     ++at;
   }
   return at;
-}
-
-// The number at bytes[from..], up to the next comma or `to`, as Number() reads the same text. A
-// value field the converter took for a number is a decimal as element lines write them, never
-// quoted; most have few enough digits to be read here, exactly, the rest go to Number().
-export function readNumber(bytes, from, to) {
-  let at = from;
-  const negative = bytes[at] === MINUS;
-  if (negative || bytes[at] === PLUS) ++at;
-  let whole = 0;
-  let digits = 0;
-  let decimals = -1;  // digits after the point, once there is one
-  for (; at < to; ++at) {
-    const digit = bytes[at] - DIGIT_0;
-    if (digit >= 0 && digit <= 9) {
-      whole = whole * 10 + digit;
-      ++digits;
-      if (decimals >= 0) ++decimals;
-    } else if (bytes[at] === POINT && decimals < 0) {
-      decimals = 0;
-    } else {
-      break;
-    }
-  }
-  if ((at === to || bytes[at] === COMMA) && digits > 0 && digits <= MOST_EXACT_DIGITS) {
-    const value = decimals > 0 ? whole / POWERS_OF_TEN[decimals] : whole;
-    return negative ? -value : value;
-  }
-  return Number(String.fromCharCode(...bytes.subarray(from, fieldEnd(bytes, at, to))));
 }

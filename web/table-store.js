@@ -5,7 +5,7 @@
 // out of the worker's memory, and rows are read back from it when the page shows them, sorts or
 // filters, or draws their orbits.
 import { blobChunks } from './convert.js';
-import { fieldEnd, fieldStart, readNumber, rowField, splitRow } from './csv.js';
+import { fieldEnd, fieldStart, rowField, splitRow } from './csv.js';
 import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
@@ -156,11 +156,11 @@ export class CsvBytes {
 
 // The table of one input, with each row's marks and what the scatter plot draws from.
 export class TableStore extends CsvBytes {
-  // notNumberMarks: the mark of each column's field that is not a number, as the converter's
-  // columns give them; readBytes: how much of the table is read back at once for a whole column.
-  constructor(inputBytes = 0, notNumberMarks = [], readBytes = READ_BYTES) {
+  // readNumbers(texts, into, at): the converter's reader of numbers, which the columns of values
+  // are read with; readBytes: how much of the table is read back at once for a whole column.
+  constructor(inputBytes = 0, readNumbers = null, readBytes = READ_BYTES) {
     super(inputBytes);
-    this.notNumberMarks = notNumberMarks;
+    this.readNumbers = readNumbers;
     const rows = firstRows(inputBytes);
     this.marks = new GrowingArray(Uint16Array, rows);        // as the converter marks each row
     this.semimajorAxes = new GrowingArray(Float32Array, rows);
@@ -204,16 +204,16 @@ export class TableStore extends CsvBytes {
   // Every row's value in one column: text for the name, numbers (NaN where the field is not a
   // number) for the others. Read once, then kept. The table is read back as a stream, into one
   // buffer used over and over: fresh memory for each piece, as a Blob's arrayBuffer() gives,
-  // takes longer to come than the work on it. The names in the buffer are decoded at once (a
-  // call for each costs more than the decoding); numbers are read from the bytes themselves.
+  // takes longer to come than the work on it. The piece's fields are gathered one after another,
+  // each ended by a line feed, and read at once: names decoded (a call for each costs more than
+  // the decoding), numbers read by the converter, as it reads values.
   async column(column) {
     if (this.columns.has(column)) return this.columns.get(column);
     const count = this.rowCount;
     const starts = this.rowStarts.values;
     const values = column === NAME_COLUMN ? new Array(count) : new Float64Array(count);
-    const notNumber = this.notNumberMarks[column];
     let buffer = new Uint8Array(this.readBytes);
-    let names = new Uint8Array(0);
+    let fields = new Uint8Array(0);
     let held = 0;                  // bytes in the buffer, from the start of row `row` on
     let row = 0;
     for await (const chunk of blobChunks(this.blob.slice(starts[0], starts[count]), this.readBytes)) {
@@ -227,17 +227,17 @@ export class TableStore extends CsvBytes {
       const base = starts[row];
       let last = row;
       while (last < count && starts[last + 1] - base <= held) ++last;
+      if (fields.length < buffer.length) fields = new Uint8Array(buffer.length);
+      let length = 0;
+      for (let from = row; from < last; ++from) {
+        const to = starts[from + 1] - base - 1;  // the line feed left off
+        const start = fieldStart(buffer, starts[from] - base, to, column);
+        const end = fieldEnd(buffer, start, to);
+        for (let at = start; at < end; ++at) fields[length++] = buffer[at];
+        fields[length++] = LINE_FEED;
+      }
       if (column === NAME_COLUMN) {
-        // Only the names are decoded, gathered one after another, each ended by a line feed.
-        if (names.length < buffer.length) names = new Uint8Array(buffer.length);
-        let length = 0;
-        for (let from = row; from < last; ++from) {
-          const start = starts[from] - base;
-          const end = fieldEnd(buffer, start, starts[from + 1] - base - 1);
-          for (let at = start; at < end; ++at) names[length++] = buffer[at];
-          names[length++] = LINE_FEED;
-        }
-        const text = decoder.decode(names.subarray(0, length));
+        const text = decoder.decode(fields.subarray(0, length));
         let at = 0;
         for (; row < last; ++row) {
           const end = text.indexOf('\n', at);
@@ -245,10 +245,8 @@ export class TableStore extends CsvBytes {
           at = end + 1;
         }
       } else {
-        for (; row < last; ++row) {
-          const to = starts[row + 1] - base - 1;  // the line feed left off
-          values[row] = this.marks.values[row] & notNumber ? NaN : readNumber(buffer, fieldStart(buffer, starts[row] - base, to, column), to);
-        }
+        this.readNumbers(fields.subarray(0, length), values, row);
+        row = last;
       }
       buffer.copyWithin(0, starts[last] - base, held);
       held -= starts[last] - base;

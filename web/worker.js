@@ -33,7 +33,7 @@ async function convert({ id, input, name }) {
   const size = pasted ? input.length : input.size;
   self.postMessage({ type: 'started', id, size });
   const loaded = await converter;
-  const store = new TableStore(size, loaded.columns.notNumberMarks);
+  const store = new TableStore(size, loaded.readNumbers);
   const elements = new CsvBytes(size);
   const sample = new InputSample();
   const passedOver = new PassedOver();
@@ -107,17 +107,26 @@ async function rows({ id, request, from, to, indices }) {
   self.postMessage({ type: 'rows', id, request, rows: found });
 }
 
+// The elements table's columns that hold texts; the others hold numbers.
+const TEXT_ELEMENTS = new Set(['name', 'designation', 'center', 'note']);
+const encoder = new TextEncoder();
+
 // The elements of the given rows, as their labels give them: each by the elements table's
-// column names, numbers as numbers (NaN where missing), texts as texts.
+// column names, numbers as numbers (NaN where missing), read at once as the converter reads
+// values, texts as texts.
 async function elementRows({ id, request, indices }) {
   const store = elementTables.get(id);
+  const { readNumbers } = await converter;
   const names = store.header.split(',');
-  const texts = new Set(['name', 'designation', 'center', 'note']);
-  const found = (await store.rows(indices)).map(({ index, fields }) => {
+  const numberColumns = names.flatMap((name, k) => (TEXT_ELEMENTS.has(name) ? [] : [k]));
+  const rows = await store.rows(indices);
+  const numbers = new Float64Array(rows.length * numberColumns.length);
+  readNumbers(encoder.encode(rows.map(({ fields }) => numberColumns.map((k) => `${fields[k] ?? ''}\n`).join('')).join('')), numbers);
+  const found = rows.map(({ index, fields }, r) => {
     const row = { index };
+    let number = r * numberColumns.length;
     names.forEach((name, k) => {
-      const field = fields[k] ?? '';
-      row[name] = texts.has(name) ? field : field === '' ? NaN : Number(field);
+      row[name] = TEXT_ELEMENTS.has(name) ? fields[k] ?? '' : numbers[number++];
     });
     return row;
   });

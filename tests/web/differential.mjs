@@ -56,7 +56,7 @@ async function page(input, sizes, { failAfter = -1 } = {}) {
       at += size;
     }
   }
-  const store = new TableStore(0, converter.columns.notNumberMarks, COLUMN_READ_BYTES);
+  const store = new TableStore(0, converter.readNumbers, COLUMN_READ_BYTES);
   const elementStore = new CsvBytes();
   const result = await convertInput(converter, {
     name: 'input.txt', chunks: chunks(), onTable: (bytes) => store.addBytes(bytes), onElements: (bytes) => elementStore.addBytes(bytes),
@@ -318,6 +318,34 @@ for (const [blocks, lineEnd] of [[1, '\n'], [700, '\n'], [700, '\r\n'], [6000, '
       ++failures;
       console.error(`DIFFERS: pasted text read ${size} characters at a time`);
     }
+  }
+}
+
+// The page reads the tables' numbers through the converter, as Number() reads their text; a text
+// that is not a number, the empty one included, is NaN. Some 300 kB of texts, so that they pass
+// through the converter's memory in several parts.
+{
+  let seed = 2026;
+  const random = (n) => Math.floor((seed = (seed * 1103515245 + 12345) % 2 ** 31) / 2 ** 31 * n);
+  const digits = (count) => Array.from({ length: count }, () => random(10)).join('');
+  const texts = ['0', '-0', '-0.0', '+7', '.5', '5.', '0.2228350', '1.4579614', '61026', '-2.4e+006', '1E-3',
+    '999999999999999', '9999999999999999', '0.1000000000000000055511151231257827', '123456789012345.6', '1e999', '-1e-999'];
+  for (let k = 0; k < 20000; ++k) {
+    const whole = digits(random(12));
+    const fraction = random(3) > 0 ? `.${digits(random(12))}` : '';
+    const exponent = random(8) === 0 ? `e${['', '+', '-'][random(3)]}${random(40)}` : '';
+    texts.push(`${['', '-', '+'][random(3)]}${whole || '0'}${fraction}${exponent}`);
+  }
+  const notNumbers = ['', '.', '-', '1.2.3', '1e', 'e5', '"4"', ' 4', '4 ', 'unknown', '0x10', 'Infinity', 'NaN'];
+  const all = [...texts, ...notNumbers];
+  const values = new Float64Array(all.length + 1);
+  values[all.length] = 42;
+  converter.readNumbers(new TextEncoder().encode(all.map((text) => `${text}\n`).join('')), values);
+  ++inputs;
+  const wrong = all.filter((text, k) => !Object.is(values[k], k < texts.length ? Number(text) : NaN));
+  if (wrong.length > 0 || values[all.length] !== 42) {
+    ++failures;
+    console.error(`DIFFERS: the converter read ${wrong.length} numbers otherwise than Number(), as ${JSON.stringify(wrong.slice(0, 5))}`);
   }
 }
 
