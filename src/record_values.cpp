@@ -189,10 +189,6 @@ std::size_t read_number(std::string_view text, double& value, exact_decimal* exa
     return length_read;
 }
 
-namespace {
-
-}  // namespace
-
 std::size_t number_length(std::string_view text) {
     const char* const end = number_end(text.data(), text.data() + text.size());
     return end != nullptr ? static_cast<std::size_t>(end - text.data()) : 0;
