@@ -781,6 +781,9 @@ PYBIND11_MODULE(_core, module) {
     py::list elements;
     for (const std::string_view name : orbitcsv::ELEMENT_NAMES) elements.append(py::str(name.data(), name.size()));
     module.attr("ELEMENT_NAMES") = py::tuple(elements);
+    // The elements table's columns, from its header, which are the frame's too.
+    const std::string_view header = orbitcsv::ELEMENTS_CSV_HEADER.substr(0, orbitcsv::ELEMENTS_CSV_HEADER.size() - 1);
+    module.attr("ELEMENTS_COLUMNS") = py::str(header.data(), header.size()).attr("split")(",");
     module.attr("KM_PER_AU") = orbitcsv::KM_PER_AU;
     // The program's messages, %s where a file's name goes, without their line feeds.
     namespace messages = orbitcsv::messages;

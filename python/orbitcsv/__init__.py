@@ -112,7 +112,7 @@ Target = Union[str, "os.PathLike[str]", SupportsWrite]
 #: perihelion time Tp and the epoch (MJDs, TT).
 VALUE_COLUMNS: list[str] = list(_core.ELEMENT_NAMES)
 #: The frame's columns, and the elements table's.
-COLUMNS: list[str] = ["line", "name", "number", "designation", *VALUE_COLUMNS, "center", "note"]
+COLUMNS: list[str] = list(_core.ELEMENTS_COLUMNS)
 
 _RECORDS_PER_BATCH = 1024
 

@@ -4,6 +4,7 @@ from typing import Any, Callable, Dict, Optional, Tuple, Union
 __version__: str
 CENTER_NAMES: Tuple[str, ...]
 ELEMENT_NAMES: Tuple[str, ...]
+ELEMENTS_COLUMNS: list[str]
 KM_PER_AU: float
 MESSAGES: Dict[str, str]
 
