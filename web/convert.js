@@ -1,9 +1,7 @@
 // The converter module in the worker: the program's own scanner, conversion and CSV writer,
 // compiled to WebAssembly, fed an input chunk by chunk as it is read. Also what the tests run
 // under Node, to hold the page to the Linux program byte for byte.
-import { splitRow } from './csv.js';
-
-const LINE_FEED = 0x0a;
+import { LINE_FEED, splitRow } from './csv.js';
 
 // The C library's stdio comes along with snprintf and strtod, and with it three file calls that
 // the converter never makes; should one be made, it fails as on a closed file.

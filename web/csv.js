@@ -48,6 +48,8 @@ export function rowField(row, column) {
 }
 
 const COMMA = 0x2c;
+// The table's rows end with it; number texts handed to the converter too.
+export const LINE_FEED = 0x0a;
 const QUOTE = 0x22;
 
 // Where the field that begins at row[at] ends (its comma, or `to`, the row's end): a quoted

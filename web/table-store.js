@@ -5,14 +5,13 @@
 // out of the worker's memory, and rows are read back from it when the page shows them, sorts or
 // filters, or draws their orbits.
 import { blobChunks } from './convert.js';
-import { fieldEnd, fieldStart, rowField, splitRow } from './csv.js';
+import { LINE_FEED, fieldEnd, fieldStart, rowField, splitRow } from './csv.js';
 import { sortByNumber, sortByText } from './sort.js';
 
 const FIRST_PART_BYTES = 64 << 10;
 const PART_BYTES = 16 << 20;
 const PARTS_PER_PIECE = 4;  // of the download's Blob, made from 64 MiB of the table at most
 const READ_BYTES = 1 << 20;  // how much of the table is read back at once, for a whole column
-const LINE_FEED = 0x0a;
 const NAME_COLUMN = 0;  // the name and number, before the values
 
 // The table's bytes as text, a byte order mark at the start of a row included.
