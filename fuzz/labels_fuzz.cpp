@@ -1,7 +1,8 @@
 // Any bytes: every block read by its labels, each of its lines lent in storage of exactly its
 // size, so that AddressSanitizer sees any read outside them; the elements table's row of a block
-// is the same whatever the scanner's buffer size and however short its reads come back, and the same from the reader that repeats the
-// shapes of the lines before as from the plain reading, and ends where it should.
+// is the same whatever the scanner's buffer size and however short its reads come back, the
+// same from the reader that repeats the shapes of the lines before as from the plain reading,
+// and ends where it should.
 #include "labeled_elements.hpp"
 #include "scan_results.hpp"
 #include "string_sink.hpp"

@@ -46,7 +46,7 @@ element_scanner::element_scanner(byte_source& source, std::span<char> buffer)
 
 bool element_scanner::next_input_line(padded_view& line) {
     if (!next_piece(line)) return false;
-    line.size_ = line_text_length(line.data_, line.size_);
+    line = text_of(line);
     return true;
 }
 
@@ -60,10 +60,10 @@ bool element_scanner::find_element_block(element_block& block) {
     return search(block);
 }
 
-// Saves the window's bookkeeping for a block right after the one before,
-// as in an element list: it usually stands whole in the buffer, its epoch line among the first
-// three lines of the search, and is taken in one pass where it lies. False, with nothing moved,
-// leaves anything else to search().
+// A block right after the one before, as in an element list, usually stands whole in the buffer,
+// its epoch line among the first three lines of the search: it is taken in one pass where it
+// lies, without the window's bookkeeping. False, with nothing moved, leaves anything else to
+// search().
 bool element_scanner::take_block_at_hand(element_block& block) {
     constexpr std::size_t LAST_EPOCH_INDEX = 2;  // after a designation and an "Id" line
     static_assert(LAST_EPOCH_INDEX + 1 + ELEMENT_LINES <= MOST_LINES_FOUND);
@@ -102,11 +102,11 @@ bool element_scanner::search(element_block& block) {
         if (!next_piece(line)) return false;
         // Stripping and the cut at a zero byte cannot touch the six prefix bytes: tested raw first.
         if (masks::starts_with(line.text(), EPOCH_PREFIX)) {
-            const std::string_view text(line.data_, line_text_length(line.data_, line.size_));
-            if (epoch_test_(text)) {
+            const padded_view text = text_of(line);
+            if (epoch_test_(text.text())) {
                 // The line's own newline, if it has one, is counted already.
                 epoch_line_ = lines_ + 1 - (line.data_[line.size_ - 1] == '\n');
-                line.size_ = text.size();
+                line = text;
                 if (take_element_rows(block)) break;
                 // Declined: the next call reads the epoch line again, once its rows are at hand.
                 if (waiting_) {
@@ -124,7 +124,7 @@ bool element_scanner::search(element_block& block) {
         if (k > window_.earlier_lines) return std::nullopt;
         return window_line(k).text();
     });
-    block.rows[0] = designation ? lend({designation->data(), line_text_length(designation->data(), designation->size())}) : padded_view();
+    block.rows[0] = designation ? text_of(lend(*designation)) : padded_view();
     block.rows[1] = window_line(0);
     block_start_ = nullptr;
     searching_ = false;
@@ -139,7 +139,7 @@ bool element_scanner::take_element_rows(element_block& block) {
         std::size_t row = 2;
         while (row < BLOCK_ROWS && piece_at(p, block.rows[row], lines)) ++row;
         if (row == BLOCK_ROWS) {
-            for (row = 2; row < BLOCK_ROWS; ++row) block.rows[row].size_ = line_text_length(block.rows[row].data_, block.rows[row].size_);
+            for (row = 2; row < BLOCK_ROWS; ++row) block.rows[row] = text_of(block.rows[row]);
             next_ = p;
             lines_ = lines;
             return true;
@@ -250,10 +250,7 @@ std::uint64_t element_scanner::epoch_line() const {
 std::size_t element_scanner::lines_above(std::span<std::string_view, LINES_ABOVE> out) const {
     if (block_start_ == nullptr) {
         const std::size_t count = lines_kept_above();
-        for (std::size_t k = 1; k <= count; ++k) {
-            const padded_view line = window_line(k);
-            out[k - 1] = {line.data_, line_text_length(line.data_, line.size_)};
-        }
+        for (std::size_t k = 1; k <= count; ++k) out[k - 1] = text_of(window_line(k)).text();
         return count;
     }
     std::string_view lines[LINES_ABOVE];

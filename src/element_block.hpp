@@ -96,6 +96,8 @@ private:
     std::size_t lines_kept_above() const;
     padded_view window_line(std::size_t above) const;
     static padded_view lend(std::string_view in_buffer) { return {in_buffer.data(), in_buffer.size()}; }
+    // A piece's text, as line_text_length leaves it.
+    static padded_view text_of(padded_view piece) { return {piece.data_, line_text_length(piece.data_, piece.size_)}; }
     std::size_t available() const { return static_cast<std::size_t>(end_ - next_); }
 
     byte_source& source_;

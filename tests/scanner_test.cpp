@@ -75,8 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Pieces, InputLines, testing::Values(
     line_case{"TwoPiecesNoNewline", X131 + X131, {X131, X131}}),
     [](const auto& info) { return info.param.name; });
 
-// The scanner's test remembers the latest epoch line as far as its words reach; for every line in turn it must
-// answer as is_epoch_line does, whatever came before.
+// The scanner's test remembers the latest epoch line as far as its words reach; for every line
+// in turn it must answer as is_epoch_line does, whatever came before.
 TEST(EpochLineTest, AnswersAsIsEpochLineForLineAfterLine) {
     const std::string lines[] = {
         EPOCH, EPOCH, "Epoch 2000 Jan. 3.0 TT = JDT 2451547.5", "Epoch 2000 Jan. 3.0 TT = JD", "Epoch 2000 Jan. 3.0 TT",
